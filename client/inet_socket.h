@@ -1,0 +1,110 @@
+// InetSocket: one IPv4 TCP client connection with optional time-outs (whole seconds) for
+// connecting, reading and writing.
+//
+// Owns its descriptor and the stream objects over it; both are released by disconnect() and by
+// the destructor. Move-only in spirit: neither copyable nor movable, because stream objects
+// point at the descriptor. One thread uses one InetSocket at a time; no locking.
+//
+// Failures throw the SocketException of the library the socket layer is linked into (see
+// client/socket_error.h): vokra::SocketException in libvokra, teska::SocketException in the
+// daemons. Addresses are IPv4 in network byte order; which ports are in network order is said
+// per operation.
+#ifndef CLIENT_INET_SOCKET_H_
+#define CLIENT_INET_SOCKET_H_
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "client/vokra_export.h"
+
+namespace vokra {
+
+class VOKRA_API InetSocket {
+ public:
+  // Unconnected: descriptor -1, every address, port and time-out 0, no streams.
+  InetSocket();
+  // Adopts an already connected descriptor (for example from accept): connected, both ends
+  // recorded by fillAddrParms(); the descriptor is closed by disconnect().
+  explicit InetSocket(int descriptor);
+  // Unconnected, then connect(host, port); `port` in host order.
+  InetSocket(const std::string& host, unsigned short port);
+  // Unconnected, then connect(inetAddrToString(address), port); both in network order.
+  InetSocket(uint32_t address, unsigned short port);
+  // Calls disconnect().
+  ~InetSocket();
+
+  InetSocket(const InetSocket&) = delete;
+  InetSocket& operator=(const InetSocket&) = delete;
+
+  // Resolves `host` (a name or a dotted address) with gethostbyname and connects to its first
+  // address; `port` in host order. An unknown host throws SocketException(22,
+  // "InetSocket::connect", "gethostbyname").
+  void connect(const std::string& host, unsigned short port);
+  // Connects to `address` (network order) and `port` (host order), first disconnecting an
+  // existing connection. With a connect time-out above 0 the connect is non-blocking and waits
+  // at most that many seconds. Failure throws SocketException (errno, or 110 for a time-out or a
+  // pending error after the timed wait, or 9 when no socket could be created) with where
+  // "InetSocket::connect"; the socket is then unconnected and holds no descriptor.
+  void connect(uint32_t address, unsigned short port);
+  // Closes the descriptor and destroys the streams; does nothing when not connected.
+  void disconnect();
+  // Records the local and peer address and port (getsockname, getpeername); a failure throws
+  // SocketException(errno, "InetSocket::fillAddrParms", "getsockname" or "getpeername").
+  void fillAddrParms();
+
+  std::string localAddrString() const;  // "a.b.c.d:port" of the local end
+  std::string peerAddrString() const;   // "a.b.c.d:port" of the peer
+
+  // One system write (read) of `length` bytes, preceded, when the write (read) time-out is
+  // above 0, by a readiness wait of that many seconds. Returns the count of the one call (0 from
+  // read means the peer closed), or -1 with errno set: 9 when not connected, 110 when the wait
+  // timed out, or the failed call's errno. With `throwOnError` true a failure throws
+  // SocketException(errno, "InetSocket::write" / "InetSocket::read", "write" / "read") instead.
+  int write(const void* buffer, int length, bool throwOnError);
+  int read(void* buffer, int length, bool throwOnError);
+
+  // waitForIO on the descriptor; true when ready. -1 waits without limit.
+  bool waitForInput(int seconds);
+  bool waitForOutput(int seconds);
+
+  // Sets the read, write and connect time-outs to `seconds` (0 or less: no limit).
+  void setTimeouts(int seconds);
+  void setReadTimeout(int seconds) { readTimeout_ = seconds; }
+  void setWriteTimeout(int seconds) { writeTimeout_ = seconds; }
+  void setConnectTimeout(int seconds) { connectTimeout_ = seconds; }
+
+  // Creates the input, output and input/output streams over the connected descriptor (the
+  // input stream tied to the output stream). Not connected: SocketException(9,
+  // "InetSocket::getStreams", "NONE").
+  void getStreams();
+  std::istream& getInputStream();
+  std::ostream& getOutputStream();
+  std::iostream& getIOStream();
+
+  int descriptor() const { return fd_; }
+  bool isConnected() const { return connected_; }
+  uint32_t localAddress() const { return localAddress_; }  // network order
+  uint16_t localPort() const { return localPort_; }        // network order
+  uint32_t peerAddress() const { return peerAddress_; }    // network order
+  uint16_t peerPort() const { return peerPort_; }          // network order
+
+ private:
+  struct Streams;
+
+  int fd_ = -1;
+  uint32_t localAddress_ = 0;
+  uint16_t localPort_ = 0;
+  uint32_t peerAddress_ = 0;
+  uint16_t peerPort_ = 0;
+  bool connected_ = false;
+  std::unique_ptr<Streams> streams_;
+  int readTimeout_ = 0;
+  int writeTimeout_ = 0;
+  int connectTimeout_ = 0;
+};
+
+}  // namespace vokra
+
+#endif  // CLIENT_INET_SOCKET_H_
