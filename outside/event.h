@@ -16,8 +16,9 @@ class Event {
 
   void signal();
   void reset();
-  // Waits until the event is set: at most `milliseconds`, or without limit when 0. Returns
-  // true when the event is set, false when the time ran out.
+  // Waits until the event is set: at most `milliseconds`, or without limit when 0 (or
+  // negative). Returns true when the event is set, false when the time ran out. Does not reset
+  // the event.
   bool waitForSignal(long milliseconds);
 
  private:

@@ -16,6 +16,9 @@ class Mutex {
   Mutex& operator=(const Mutex&) = delete;
 
   void acquire();
+  // Acquires without waiting: true when acquired. On a plain mutex the holder must not call it.
+  bool tryAcquire();
+  // Precondition: the calling thread holds the mutex.
   void release();
 
  private:

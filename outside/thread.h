@@ -31,7 +31,10 @@ class Thread {
   // Must not be called while run() is still executing.
   virtual void start();
   virtual void run() = 0;
-  // True makes the library delete the object when run() has ended. Default false.
+  // True makes the library delete the object when run() has ended. Default false. Asked once
+  // by start(), before the new thread exists, so the answer must be known by then; afterwards
+  // the running thread calls no virtual function but run(), which keeps it clear of a derived
+  // destructor that runs while the thread is finishing.
   virtual bool postRunDeleteCheck() { return false; }
 
   bool isRunning() const { return running_.load(); }
@@ -44,7 +47,7 @@ class Thread {
   static void yield();
 
  private:
-  void body();
+  void body(bool deleteAfterRun);
 
   std::thread thread_;
   std::atomic<bool> running_{false};

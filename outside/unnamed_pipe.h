@@ -1,8 +1,13 @@
 // UnNamedPipe: a pipe that carries int values, written from signal handlers and other threads,
 // read by the main loop. Owns both descriptors (close-on-exec); closed by close() and by the
-// destructor.
+// destructor. open() and close() belong to the owning thread; write() may run in any thread or
+// signal handler, read() in one reading thread. The descriptors are atomics so a handler never
+// sees a half-updated value; close() while handlers may still write is the caller's race to
+// avoid (uninstall or ignore the handlers first).
 #ifndef OUTSIDE_UNNAMED_PIPE_H_
 #define OUTSIDE_UNNAMED_PIPE_H_
+
+#include <atomic>
 
 namespace teska {
 
@@ -19,8 +24,9 @@ class UnNamedPipe {
   void close();
   bool isOpen() const;
 
-  // Writes one int. Async-signal-safe (a single write(2), errno preserved); false when the
-  // pipe is closed or full.
+  // Writes one int. Async-signal-safe (a single write(2) on a non-blocking descriptor, errno
+  // preserved); false when the pipe is closed or full. Never blocks, so a handler that
+  // interrupts the reading thread cannot stall it.
   bool write(int value);
   // Blocks until one whole int has been read into *value; 0 on success, -1 on failure (for
   // example interrupted); the caller reads again.
@@ -28,8 +34,8 @@ class UnNamedPipe {
 
  private:
   bool nonBlocking_;
-  int readFd_ = -1;
-  int writeFd_ = -1;
+  std::atomic<int> readFd_{-1};
+  std::atomic<int> writeFd_{-1};
 };
 
 }  // namespace teska
