@@ -6,6 +6,7 @@
 #ifndef OUTSIDE_LOG_STREAM_H_
 #define OUTSIDE_LOG_STREAM_H_
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -25,7 +26,12 @@ class LogStream {
 
   // `facilityFlag` is accepted for interface compatibility (callers pass 1); `name` is the
   // program name; `routeToSysLog` starts the routing to syslog (true) or standard output.
+  // The syslog identity is `name` (with the pid, facility LOG_DAEMON).
   LogStream(int facilityFlag, std::string name, bool routeToSysLog);
+  // Withdraws the syslog identity, which points into this object.
+  ~LogStream();
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
 
   void setMaxLevel(int level);  // 0..7; other values are ignored
   int maxLevel() const;
@@ -35,8 +41,12 @@ class LogStream {
   // manipulator names; any case), or -1.
   static int getLevelFromString(const std::string& text);
 
-  LogStream& operator<<(Level level);                      // starts a line at `level`
-  LogStream& operator<<(std::ostream& (*manip)(std::ostream&));  // std::endl ends the line
+  // Starts a line at `level`, dropping an unfinished line of this thread. Text inserted
+  // without a level first goes out at info.
+  LogStream& operator<<(Level level);
+  // std::endl ends the line and writes it when its level is within the maximum; other
+  // manipulators (std::hex, ...) apply to the line being built.
+  LogStream& operator<<(std::ostream& (*manip)(std::ostream&));
   template <class T>
   LogStream& operator<<(const T& value) {
     lineFor(std::this_thread::get_id()) << value;
@@ -45,10 +55,13 @@ class LogStream {
 
  private:
   std::ostringstream& lineFor(std::thread::id id);
+  void emit(int level, const std::string& text);
 
   std::string name_;
-  int maxLevel_ = 6;
-  bool toSysLog_;
+  std::atomic<int> maxLevel_{6};
+  std::atomic<bool> toSysLog_;
+  // Guards lines_ (and serialises output). Each thread touches only its own entry's stream,
+  // which std::map keeps in place while other entries come and go.
   std::mutex mutex_;
   std::map<std::thread::id, std::pair<int, std::ostringstream>> lines_;
 };

@@ -1,7 +1,8 @@
 // NetworkInterfaces: a snapshot, taken at construction, of the machine's IPv4 interfaces that
 // are up. Loopback interfaces are left out unless asked for, because the list is what a daemon
 // advertises to other hosts. A machine with no such interface gives count() 0, which is not an
-// error.
+// error. An interface with several IPv4 addresses appears once per address. Immutable after
+// construction, so any thread may read it.
 #ifndef OUTSIDE_NETWORK_INTERFACES_H_
 #define OUTSIDE_NETWORK_INTERFACES_H_
 
@@ -14,7 +15,8 @@ namespace teska {
 
 class NetworkInterface {
  public:
-  NetworkInterface(std::string name, uint32_t address) : name_(std::move(name)), address_(address) {}
+  NetworkInterface(std::string name, uint32_t address)
+      : name_(std::move(name)), address_(address) {}
 
   const std::string& name() const { return name_; }
   uint32_t address() const { return address_; }  // IPv4, network order
@@ -27,7 +29,8 @@ class NetworkInterface {
 
 class NetworkInterfaces {
  public:
-  // `includeLoopback` adds loopback interfaces (127.0.0.0/8); callers pass false.
+  // `includeLoopback` adds loopback interfaces (IFF_LOOPBACK or 127.0.0.0/8); callers pass
+  // false. Throws BaseException (what "getifaddrs") when the list cannot be read.
   explicit NetworkInterfaces(bool includeLoopback = false);
 
   std::size_t count() const { return interfaces_.size(); }

@@ -7,7 +7,7 @@ namespace teska {
 
 class RandomNumber {
  public:
-  // Precondition: low <= high.
+  // Precondition: low <= high (bounds given the other way round are swapped).
   RandomNumber(int low, int high);
   // Throws BaseException when the kernel source fails.
   int getNextNumber();
