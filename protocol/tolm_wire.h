@@ -127,6 +127,9 @@ struct SignalRequest {
 // Parses a SIGNAL body: checksum first, then that name, dataLength and data lie inside the body.
 ParseStatus parseSignalRequest(std::span<const uint8_t> body, SignalRequest& out);
 
+// The builders below throw std::length_error when a size cannot be stated in a signed 32-bit
+// length word; keeping requests within kMaxBodyLength is the caller's business.
+
 // A complete SIGNAL request as the client library builds it: nameLength counts the name's
 // characters plus one NUL, staggerParam is 0, and the packet is 33 + name size + data size bytes.
 std::vector<uint8_t> buildSignalRequest(std::string_view name, std::span<const uint8_t> data,
