@@ -26,7 +26,9 @@ class VOKRA_API InetSocket {
   // Unconnected: descriptor -1, every address, port and time-out 0, no streams.
   InetSocket();
   // Adopts an already connected descriptor (for example from accept): connected, both ends
-  // recorded by fillAddrParms(); the descriptor is closed by disconnect().
+  // recorded by fillAddrParms(); the descriptor is closed by disconnect(). Ownership passes in
+  // every case: when fillAddrParms() throws, the descriptor is closed before the exception
+  // leaves the constructor.
   explicit InetSocket(int descriptor);
   // Unconnected, then connect(host, port); `port` in host order.
   InetSocket(const std::string& host, unsigned short port);
@@ -62,6 +64,8 @@ class VOKRA_API InetSocket {
   // read means the peer closed), or -1 with errno set: 9 when not connected, 110 when the wait
   // timed out, or the failed call's errno. With `throwOnError` true a failure throws
   // SocketException(errno, "InetSocket::write" / "InetSocket::read", "write" / "read") instead.
+  // A negative `length` fails with 22 without a call. Writing to a peer that has gone fails
+  // with EPIPE (or ECONNRESET) and never raises SIGPIPE.
   int write(const void* buffer, int length, bool throwOnError);
   int read(void* buffer, int length, bool throwOnError);
 
@@ -76,8 +80,10 @@ class VOKRA_API InetSocket {
   void setConnectTimeout(int seconds) { connectTimeout_ = seconds; }
 
   // Creates the input, output and input/output streams over the connected descriptor (the
-  // input stream tied to the output stream). Not connected: SocketException(9,
-  // "InetSocket::getStreams", "NONE").
+  // input stream tied to the output stream); streams that exist already are kept. The three
+  // share one buffer, which sends pending output before it reads and when the streams are
+  // destroyed by disconnect(), before the descriptor is closed. Stream reads and writes wait
+  // without time-out. Not connected: SocketException(9, "InetSocket::getStreams", "NONE").
   void getStreams();
   std::istream& getInputStream();
   std::ostream& getOutputStream();
