@@ -7,6 +7,7 @@
 #ifndef OUTSIDE_INET_SERVER_SOCKET_IMPL_H_
 #define OUTSIDE_INET_SERVER_SOCKET_IMPL_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,27 +33,34 @@ class InetServerSocketImpl {
   InetServerSocketImpl& operator=(const InetServerSocketImpl&) = delete;
 
   // Binds `port` (host order; 0 lets the system choose) on every interface and listens with
-  // `backlog`. `reuseAddress` sets SO_REUSEADDR; `closeOnExec` keeps the descriptor from
-  // programs the process executes. Failure throws SocketException with where
-  // "InetServerSocketImpl::doListen" and what "socket", "bind", "listen" or "getsockname".
+  // `backlog`, first closing a socket this object already listens on. `reuseAddress` sets
+  // SO_REUSEADDR; `closeOnExec` keeps the listening and the accepted descriptors from programs
+  // the process executes. Failure throws SocketException with where
+  // "InetServerSocketImpl::doListen" and what "socket", "setsockopt", "bind", "listen" or
+  // "getsockname"; the object is then not listening.
   void doListen(unsigned short port, int backlog, bool reuseAddress, bool closeOnExec);
 
   // Waits for a connection: `seconds` -1 without limit, 0 not at all, otherwise at most that
   // long. Returns the connection, or an empty Reference when none arrived in time. A failing
   // wait or accept (for example EMFILE) throws SocketException with where
-  // "InetServerSocketImpl::accept"; interrupted waits are retried.
+  // "InetServerSocketImpl::accept" and what "poll" or "accept" (EBADF when not listening);
+  // callers back off before accepting again. Interrupted waits are retried, and a connection
+  // that vanished between the wait and the accept counts as not yet arrived. Never blocks
+  // beyond `seconds`: the listening descriptor is non-blocking.
   Reference<InetSocketImpl> accept(int seconds);
 
   // The bound port in network byte order (0 when not listening).
   uint16_t port() const { return port_; }
-  int descriptor() const { return fd_; }
+  int descriptor() const { return fd_.load(); }
   // "0.0.0.0:port" of the listening end.
   std::string addrString() const;
   void close();
 
  private:
-  int fd_ = -1;
+  // Atomic so an acceptor that has just been woken and a closing thread never race on it.
+  std::atomic<int> fd_{-1};
   uint16_t port_ = 0;
+  bool closeOnExec_ = false;
 };
 
 }  // namespace teska

@@ -1,0 +1,184 @@
+#include "outside/inet_server_socket_impl.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <utility>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "client/socket_error.h"
+#include "outside/socket_exception.h"
+
+namespace teska {
+namespace {
+
+constexpr char kListenWhere[] = "InetServerSocketImpl::doListen";
+constexpr char kAcceptWhere[] = "InetServerSocketImpl::accept";
+
+using Clock = std::chrono::steady_clock;
+
+// Closes a descriptor unless released; keeps errno for the exception being built.
+class DescriptorGuard {
+ public:
+  explicit DescriptorGuard(int fd) : fd_(fd) {}
+  ~DescriptorGuard() {
+    if (fd_ >= 0) {
+      const int saved = errno;
+      ::close(fd_);
+      errno = saved;
+    }
+  }
+  DescriptorGuard(const DescriptorGuard&) = delete;
+  DescriptorGuard& operator=(const DescriptorGuard&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// Failures of accept() that concern only the connection being taken (it was reset, or the
+// network under it went away) or a spurious wake-up: the listening socket is fine, so they
+// count as "no connection yet". Everything else (EMFILE, ENFILE, ENOBUFS, ENOMEM, EBADF, ...)
+// is the caller's to see.
+bool isTransientAcceptError(int error) {
+  switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Hands the accepted descriptor to a connection object. Since C++17 the allocation happens
+// before the argument is evaluated, so the guard lets go only once memory is there; from then
+// on InetSocket owns the descriptor and closes it even when its constructor throws. A peer that
+// is already gone (ENOTCONN from getpeername) yields an empty Reference, like no connection.
+Reference<InetSocketImpl> adopt(DescriptorGuard& connection) {
+  try {
+    return Reference<InetSocketImpl>(new InetSocketImpl(connection.release()));
+  } catch (const SocketException& e) {
+    if (e.errornum() == ENOTCONN) {
+      return {};
+    }
+    throw;
+  }
+}
+
+// Milliseconds left until `deadline` for poll(), rounded up so a wait never ends early.
+int remainingMilliseconds(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
+}  // namespace
+
+InetServerSocketImpl::InetServerSocketImpl() = default;
+
+InetServerSocketImpl::InetServerSocketImpl(unsigned short port, int backlog, bool reuseAddress,
+                                           bool closeOnExec) {
+  doListen(port, backlog, reuseAddress, closeOnExec);
+}
+
+InetServerSocketImpl::~InetServerSocketImpl() {
+  close();
+}
+
+void InetServerSocketImpl::doListen(unsigned short port, int backlog, bool reuseAddress,
+                                    bool closeOnExec) {
+  close();
+  const int flags = SOCK_STREAM | SOCK_NONBLOCK | (closeOnExec ? SOCK_CLOEXEC : 0);
+  DescriptorGuard fd(::socket(AF_INET, flags, 0));
+  if (fd.get() < 0) {
+    vokra::throwSocketException(errno, kListenWhere, "socket");
+  }
+  const int on = 1;
+  if (reuseAddress && ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    vokra::throwSocketException(errno, kListenWhere, "setsockopt");
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    vokra::throwSocketException(errno, kListenWhere, "bind");
+  }
+  if (::listen(fd.get(), backlog) != 0) {
+    vokra::throwSocketException(errno, kListenWhere, "listen");
+  }
+  socklen_t length = sizeof address;
+  if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    vokra::throwSocketException(errno, kListenWhere, "getsockname");
+  }
+  port_ = address.sin_port;
+  closeOnExec_ = closeOnExec;
+  fd_.store(fd.release());
+}
+
+Reference<InetSocketImpl> InetServerSocketImpl::accept(int seconds) {
+  const int fd = fd_.load();
+  if (fd < 0) {
+    vokra::throwSocketException(EBADF, kAcceptWhere, "accept");
+  }
+  const bool unlimited = seconds < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(unlimited ? 0 : seconds);
+  for (;;) {
+    pollfd wait{fd, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, unlimited ? -1 : remainingMilliseconds(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      vokra::throwSocketException(errno, kAcceptWhere, "poll");
+    }
+    if (ready == 0) {
+      return {};
+    }
+    DescriptorGuard connection(::accept4(fd, nullptr, nullptr, closeOnExec_ ? SOCK_CLOEXEC : 0));
+    if (connection.get() >= 0) {
+      Reference<InetSocketImpl> socket = adopt(connection);
+      if (socket) {
+        return socket;
+      }
+    } else if (!isTransientAcceptError(errno)) {
+      vokra::throwSocketException(errno, kAcceptWhere, "accept");
+    }
+    if (!unlimited && remainingMilliseconds(deadline) == 0) {
+      return {};
+    }
+  }
+}
+
+std::string InetServerSocketImpl::addrString() const {
+  return "0.0.0.0:" + std::to_string(ntohs(port_));
+}
+
+void InetServerSocketImpl::close() {
+  const int fd = fd_.exchange(-1);
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  port_ = 0;
+}
+
+}  // namespace teska
