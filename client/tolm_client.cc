@@ -1,0 +1,117 @@
+#include "client/tolm_client.h"
+
+#include <signal.h>
+
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "client/inet_socket.h"
+#include "client/socket_exception.h"
+#include "client/tolm_server_info.h"
+#include "client/tolm_slp_info.h"
+#include "protocol/tolm_wire.h"
+
+namespace vokra {
+namespace {
+
+// Blocks SIGPIPE in the calling thread while a request is exchanged, so that writing to a
+// daemon that already closed fails with EPIPE instead of killing the host program. A SIGPIPE
+// that became pending during the exchange is consumed before the old mask returns.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipeSet_);
+    sigaddset(&pipeSet_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    blocked_ = pthread_sigmask(SIG_BLOCK, &pipeSet_, &oldMask_) == 0;
+  }
+  ~SigpipeGuard() {
+    if (!blocked_) {
+      return;
+    }
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec noWait{0, 0};
+      sigtimedwait(&pipeSet_, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  sigset_t pipeSet_;
+  sigset_t oldMask_;
+  bool wasPending_ = false;
+  bool blocked_ = false;
+};
+
+// One connection, one request, one 12-byte answer. Returns the answer's result word or
+// kNetworkFailure; the socket is closed by its destructor on every path.
+int exchange(const TolmSLPInfo& server, const std::vector<uint8_t>& request) {
+  const int size = static_cast<int>(request.size());
+  SigpipeGuard sigpipeGuard;
+  InetSocket socket;
+  socket.setTimeouts(TolmClient::kTimeoutSeconds);
+  try {
+    socket.connect(server.getHost(), server.getPort());
+    if (!socket.waitForOutput(TolmClient::kTimeoutSeconds) ||
+        socket.write(request.data(), size, false) != size) {
+      return TolmClient::kNetworkFailure;
+    }
+    tolm::HeaderBytes answer{};
+    const int answerSize = static_cast<int>(answer.size());
+    if (!socket.waitForInput(TolmClient::kTimeoutSeconds) ||
+        socket.read(answer.data(), answerSize, false) != answerSize) {
+      return TolmClient::kNetworkFailure;
+    }
+    return tolm::decodeHeader(answer).length;
+  } catch (const SocketException&) {
+    return TolmClient::kNetworkFailure;
+  }
+}
+
+}  // namespace
+
+std::string TolmClient::getTolmServer() {
+  const TolmSLPInfo server = TolmServerInfo::shared().copySLPInfo();
+  return server.getPort() != 0 ? server.getUrl() : std::string();
+}
+
+int TolmClient::signalEvent(const std::string& eventName, const void* data, int dataLength,
+                            int staggerType, int /*reserved*/) {
+  if (eventName.empty()) {
+    return kEmptyEventName;
+  }
+  const TolmSLPInfo server = TolmServerInfo::shared().copySLPInfo();
+  if (server.getPort() == 0) {
+    return kNoServer;
+  }
+  if (dataLength < 0 || (dataLength > 0 && data == nullptr)) {
+    return kNoBuffer;
+  }
+  std::vector<uint8_t> request;
+  try {
+    const std::span<const uint8_t> payload(static_cast<const uint8_t*>(data),
+                                           static_cast<std::size_t>(dataLength));
+    request = tolm::buildSignalRequest(eventName, payload, staggerType);
+  } catch (const std::bad_alloc&) {
+    return kNoBuffer;
+  } catch (const std::length_error&) {
+    return kNoBuffer;
+  }
+  if (request.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return kNoBuffer;
+  }
+  return exchange(server, request);
+}
+
+}  // namespace vokra
