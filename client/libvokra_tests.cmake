@@ -78,3 +78,10 @@ vokra_add_java_test(vokra_jni_tolm_client_test
   JAR vokra_java_tests CLASS com.orvanta.nvo.api.tolm.TolmClientTest)
 vokra_add_java_test(vokra_jni_tolm_client_no_server_test
   JAR vokra_java_tests CLASS com.orvanta.nvo.api.tolm.TolmClientTest ARGS no-server SANDBOX)
+
+# --- C++ tests ------------------------------------------------------------------------------
+# The context table is internal to the library (hidden symbols), so its test compiles it in.
+nvo_add_gtest(vokra_context_table_test
+  SOURCES ${VOKRA_DIR}/jni/context_table_test.cc ${VOKRA_DIR}/jni/context_table.cc
+  LIBS vokra Threads::Threads
+  TIMEOUT 60)
