@@ -95,11 +95,13 @@ SLPError SLPOpen(const char* pcLang, SLPBoolean isAsync, SLPHandle* phSLP);
 void SLPClose(SLPHandle hSLP);
 
 /* Registers pcSrvURL with the local agent (TCP to loopback, port net.slp.port) in the scopes
- * of net.slp.useScopes. Returns SLP_OK once the agent answered (its answer goes to the
- * callback), SLP_NETWORK_INIT_FAILED when no agent listens (callback not called),
- * SLP_PARAMETER_BAD for a NULL/empty URL, lifetime 0, NULL attributes or callback,
- * SLP_INVALID_REGISTRATION for a URL that does not parse, SLP_NOT_IMPLEMENTED when fresh is
- * SLP_FALSE. pcSrvType is used only for URLs outside the "service:" scheme and may be NULL. */
+ * of net.slp.useScopes; fresh SLP_FALSE updates the attributes of an existing registration.
+ * Returns SLP_OK once the agent answered (its answer goes to the callback),
+ * SLP_NETWORK_INIT_FAILED when no agent listens (callback not called), SLP_PARAMETER_BAD for
+ * a NULL/empty URL, lifetime 0, NULL attributes or callback, SLP_INVALID_REGISTRATION for a
+ * URL that does not parse. pcSrvType is used only for URLs outside the "service:" scheme and
+ * may be NULL. The registration lasts usLifetime seconds (SLP_LIFETIME_MAXIMUM: until
+ * deregistered) and ends when the registering process ends. */
 SLPError SLPReg(SLPHandle hSLP, const char* pcSrvURL, const unsigned short usLifetime,
                 const char* pcSrvType, const char* pcAttrs, SLPBoolean fresh,
                 SLPRegReport callback, void* pvCookie);

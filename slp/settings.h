@@ -1,0 +1,54 @@
+// Typed views of the properties the library and the daemon use, with their bounds applied.
+// Plain values; any thread.
+#ifndef SLP_SETTINGS_H_
+#define SLP_SETTINGS_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "slp/properties.h"
+#include "slp/registration_store.h"
+
+namespace vslp {
+
+struct ClientSettings {
+  uint16_t port = 427;
+  std::vector<std::chrono::milliseconds> multicastTimeouts;
+  std::chrono::milliseconds multicastMaximumWait{2000};
+  std::chrono::milliseconds unicastMaximumWait{3000};
+  size_t mtu = 1400;
+  std::string scopes = "DEFAULT";
+  std::vector<std::string> interfaces;  // IPv4 addresses; empty: every interface
+  int multicastTtl = 255;
+  std::string locale = "en";
+  long maxResults = -1;  // -1: unlimited
+  bool watchRegistrationPid = true;
+
+  static ClientSettings from(const Properties& p);
+};
+
+struct DaemonSettings {
+  uint16_t port = 427;
+  size_t mtu = 1400;
+  std::string scopes = "DEFAULT";
+  std::vector<std::string> interfaces;  // IPv4 addresses; empty: every interface
+  int multicastTtl = 255;
+  std::string pidFile;
+  bool pidFileConfigured = false;  // vslpd.pidFile named in the configuration file
+  std::string user = "nobody";
+  StoreLimits limits;
+  size_t maxConnections = 32;
+  std::chrono::seconds connectionIdleTimeout{30};
+
+  static DaemonSettings from(const Properties& p, bool pidFileConfigured);
+};
+
+// Smallest MTU accepted: a header with a long language tag and a few URL entries must fit.
+inline constexpr long kMinMtu = 576;
+
+}  // namespace vslp
+
+#endif  // SLP_SETTINGS_H_
