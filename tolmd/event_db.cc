@@ -1,0 +1,323 @@
+#include "tolmd/event_db.h"
+
+// The only place that calls the database library.
+#include <db_185.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "outside/thread.h"
+#include "tolmd/daemon_log.h"
+#include "tolmd/event_db_exception.h"
+
+namespace tolmd {
+namespace {
+
+constexpr char kRootDirectory[] = "/var/lib/tolm";
+constexpr char kFileName[] = "tolmd_event_db.dat";
+constexpr mode_t kDirectoryMode = 0755;
+constexpr mode_t kFileMode = 0600;
+
+std::span<const uint8_t> bytesOf(const DBT& dbt) {
+  return {static_cast<const uint8_t*>(dbt.data), dbt.size};
+}
+
+// The text of a key or name up to its first NUL (or its end): what strcmp would compare.
+std::string cText(std::span<const uint8_t> bytes) {
+  auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+  return std::string(bytes.begin(), end);
+}
+
+std::string cText(const std::string& text) {
+  return text.substr(0, text.find('\0'));
+}
+
+// Key order: the keys as NUL-terminated strings, like strcmp, but never reading past a key's
+// stored size, since the file's contents are not trusted.
+int compareKeys(const DBT* a, const DBT* b) {
+  const auto* left = static_cast<const unsigned char*>(a->data);
+  const auto* right = static_cast<const unsigned char*>(b->data);
+  for (std::size_t i = 0;; ++i) {
+    unsigned char l = i < a->size ? left[i] : 0;
+    unsigned char r = i < b->size ? right[i] : 0;
+    if (l != r) {
+      return l < r ? -1 : 1;
+    }
+    if (l == 0) {
+      return 0;
+    }
+  }
+}
+
+DB* openFile(const std::string& path, int flags) {
+  BTREEINFO info{};
+  info.flags = R_DUP;
+  info.compare = compareKeys;
+  return dbopen(path.c_str(), flags, kFileMode, DB_BTREE, &info);
+}
+
+std::vector<char> keyBufferFor(const std::string& eventName, const char* failure) {
+  try {
+    return EventDbRec::keyFor(eventName);
+  } catch (const std::bad_alloc&) {
+    throw EventDbException(failure);
+  }
+}
+
+// Directories a root-started daemon creates; an existing database directory that others may
+// write is tightened, since whoever can write it can replace the file.
+void prepareRootDirectories() {
+  ::mkdir("/var", kDirectoryMode);
+  ::mkdir("/var/lib", kDirectoryMode);
+  ::mkdir(kRootDirectory, kDirectoryMode);
+  struct stat status {};
+  if (::lstat(kRootDirectory, &status) == 0 && S_ISDIR(status.st_mode) &&
+      (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    ::chmod(kRootDirectory, kDirectoryMode);
+  }
+}
+
+}  // namespace
+
+void EventDb::Closer::operator()(__db* db) const {
+  db->close(db);
+}
+
+EventDb::EventDb() : defaultLocation_(true) {
+  open();
+}
+
+EventDb::EventDb(teska::QRstring path) : defaultLocation_(false), path_(std::move(path)) {
+  open();
+}
+
+EventDb::~EventDb() {
+  close();
+}
+
+void EventDb::open() {
+  close();
+  if (defaultLocation_) {
+    locateDefault();
+  }
+  if (!openExisting()) {
+    createNew();
+  }
+  secureFile();
+}
+
+void EventDb::locateDefault() {
+  if (::geteuid() == 0) {
+    prepareRootDirectories();
+    path_ = std::string(kRootDirectory) + "/" + kFileName;
+    return;
+  }
+  const passwd* user = ::getpwuid(::getuid());
+  if (user == nullptr) {
+    daemonLog(kLogAlert, "EventDb::open failed to get user info for id: %d",
+              static_cast<int>(::getuid()));
+    throw EventDbException("EventDb::open");
+  }
+  std::string directory = std::string(user->pw_dir) + "/tolm/";
+  ::mkdir(directory.c_str(), kDirectoryMode);
+  path_ = directory + kFileName;
+}
+
+bool EventDb::openExisting() {
+  // Only a regular file is opened in place: anything else (a symbolic link above all) is
+  // replaced, so the daemon never writes through a link someone else planted.
+  struct stat status {};
+  if (::lstat(path_.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      ::access(path_.c_str(), R_OK | W_OK) != 0) {
+    return false;
+  }
+  db_.reset(openFile(path_, O_RDWR));
+  if (!db_) {
+    daemonLog(kLogDebug, "Tolm cannot open old database (probably corrupted) - re-creating");
+    return false;
+  }
+  return true;
+}
+
+void EventDb::createNew() {
+  ::unlink(path_.c_str());
+  db_.reset(openFile(path_, O_RDWR | O_CREAT | O_TRUNC | O_EXCL));
+  if (!db_) {
+    int error = errno;
+    daemonLog(kLogDebug, "EventDb::open failed to create database: %s", std::strerror(error));
+    throw EventDbException("EventDb::open");
+  }
+}
+
+void EventDb::secureFile() {
+  int fd = db_->fd(db_.get());
+  if (fd < 0) {
+    return;
+  }
+  if (defaultLocation_ && ::geteuid() == 0) {
+    const passwd* owner = ::getpwnam(kServiceUser);
+    if (owner != nullptr && ::fchown(fd, owner->pw_uid, owner->pw_gid) != 0) {
+      daemonLog(kLogDebug, "EventDb::open could not hand the database to %s: %s", kServiceUser,
+                std::strerror(errno));
+    }
+  }
+  ::fchmod(fd, kFileMode);
+}
+
+void EventDb::close() {
+  db_.reset();
+}
+
+void EventDb::sync() {
+  if (db_) {
+    db_->sync(db_.get(), 0);
+  }
+}
+
+__db* EventDb::handleFor(const char* word) {
+  teska::Thread::yield();
+  if (!db_) {
+    throw EventDbException(std::string("EventDb::") + word + " - Database is not open");
+  }
+  return db_.get();
+}
+
+bool EventDb::firstRec(EventDbRec& rec) {
+  DB* db = handleFor("firstRec");
+  DBT key{}, data{};
+  int result = db->seq(db, &key, &data, R_FIRST);
+  if (result == -1) {
+    throw EventDbException("EventDb::firstRec - failed");
+  }
+  if (result != 0) {
+    return false;
+  }
+  rec.assignFromStored(bytesOf(key), bytesOf(data));
+  return true;
+}
+
+bool EventDb::findFirst(const teska::QRstring& eventName, EventDbRec& rec) {
+  DB* db = handleFor("findFirst");
+  std::vector<char> keyBuffer =
+      keyBufferFor(eventName, "EventDb::findFirst - Memory allocation error");
+  DBT key{keyBuffer.data(), keyBuffer.size()};
+  DBT data{};
+  int result = db->seq(db, &key, &data, R_CURSOR);
+  if (result == -1) {
+    throw EventDbException("EventDb::findFirst - failed");
+  }
+  if (result != 0 || cText(bytesOf(key)) != cText(eventName)) {
+    return false;
+  }
+  rec.assignFromStored(bytesOf(key), bytesOf(data));
+  return true;
+}
+
+bool EventDb::findNext(EventDbRec& rec, bool sameKey) {
+  DB* db = handleFor("findNext");
+  DBT key{}, data{};
+  int result = db->seq(db, &key, &data, R_NEXT);
+  if (result == -1) {
+    throw EventDbException("EventDb::findNext - failed");
+  }
+  if (result != 0 || (sameKey && cText(bytesOf(key)) != cText(rec.eventName()))) {
+    return false;
+  }
+  rec.assignFromStored(bytesOf(key), bytesOf(data));
+  return true;
+}
+
+int EventDb::addRec(EventDbRec& rec) {
+  DB* db = handleFor("add");
+  std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::addRec - failed");
+  std::span<const uint8_t> block = rec.createBlock();
+  DBT key{keyBuffer.data(), keyBuffer.size()};
+  DBT data{const_cast<uint8_t*>(block.data()), block.size()};
+  int result = db->put(db, &key, &data, 0);
+  if (result == -1) {
+    throw EventDbException("EventDb::addRec - failed");
+  }
+  return result;
+}
+
+int EventDb::replaceCurrent(EventDbRec& rec) {
+  DB* db = handleFor("replaceCurrent");
+  std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::replaceCurrent - failed");
+  std::span<const uint8_t> block = rec.createBlock();
+  DBT key{keyBuffer.data(), keyBuffer.size()};
+  DBT data{const_cast<uint8_t*>(block.data()), block.size()};
+  int result = db->put(db, &key, &data, R_CURSOR);
+  if (result == -1) {
+    throw EventDbException("EventDb::replaceCurrent - failed");
+  }
+  return result;
+}
+
+int EventDb::deleteCurrent(EventDbRec& rec) {
+  DB* db = handleFor("deleteCurrent");
+  // The key passed along is always our own copy: handing the library a pointer into its own
+  // cursor memory upsets its later cursor moves.
+  std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::deleteCurrent - failed");
+  DBT key{keyBuffer.data(), keyBuffer.size()};
+  int result = db->del(db, &key, R_CURSOR);
+  if (result == -1) {
+    throw EventDbException("EventDb::deleteCurrent - failed");
+  }
+  return result;
+}
+
+bool EventDb::deleteRec(EventDbRec& rec) {
+  if (rec.eventName().empty()) {
+    return deleteAll(rec);
+  }
+  DB* db = handleFor("delete");
+  const EventDbRec probe(rec);
+  EventDbRec current;
+  bool found = findFirst(probe.eventName(), current);
+  while (found && (current.address() != probe.address() || current.port() != probe.port())) {
+    found = findNext(current, true);
+  }
+  if (!found) {
+    return false;
+  }
+  std::vector<char> keyBuffer = keyBufferFor(probe.eventName(), "EventDb::deleteRec - failed");
+  DBT key{keyBuffer.data(), keyBuffer.size()};
+  int result = db->del(db, &key, R_CURSOR);
+  if (result == -1) {
+    throw EventDbException("EventDb::deleteRec - failed");
+  }
+  return result == 0;
+}
+
+bool EventDb::deleteAll(EventDbRec& rec) {
+  DB* db = handleFor("delete");
+  const uint32_t address = rec.address();
+  DBT key{}, data{};
+  int result = db->seq(db, &key, &data, R_FIRST);
+  if (result == -1) {
+    throw EventDbException("EventDb::deleteAll - failed");
+  }
+  bool deleted = false;
+  // An error while walking (-1) ends the walk like its end (1) does.
+  while (result == 0) {
+    rec.assignFromStored(bytesOf(key), bytesOf(data));
+    if (rec.address() == address) {
+      std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::deleteAll - failed");
+      DBT own{keyBuffer.data(), keyBuffer.size()};
+      deleted = db->del(db, &own, R_CURSOR) == 0 || deleted;
+    }
+    result = db->seq(db, &key, &data, R_NEXT);
+  }
+  return deleted;
+}
+
+}  // namespace tolmd

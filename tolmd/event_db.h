@@ -1,0 +1,110 @@
+// EventDb: the event daemon's registrations, kept in one Berkeley DB file (1.85 dbopen
+// interface, B-tree, duplicate keys) so that they survive restarts.
+//
+// Each registration is stored under its event name (key compared as a NUL-terminated string),
+// so all registrations of one event form one run in key order; the order inside a run carries
+// no meaning. The stored forms are described in event_db_rec.h.
+//
+// Owns the database handle (closed by close() and the destructor). The handle has one cursor,
+// shared by every user: the database library is not thread aware, so a caller holds mutex()
+// (lock()/unlock()) across any sequence of operations that positions and then uses the cursor.
+// Every operation except open() and close() first yields to other threads and throws
+// EventDbException when the database is not open. The handle stays open after every failure.
+//
+// File location (default constructor): as root "/var/lib/tolm/tolmd_event_db.dat", its
+// directories created with mode 0755 and the file given mode 0600 and handed to the user the
+// daemon runs as after dropping privileges ("nobody"), so the daemon can still write it and no
+// other local user can; otherwise "<home of the real user>/tolm/tolmd_event_db.dat", mode 0600.
+#ifndef TOLMD_EVENT_DB_H_
+#define TOLMD_EVENT_DB_H_
+
+#include <memory>
+
+#include "outside/mutex.h"
+#include "outside/qrstring.h"
+#include "tolmd/event_db_rec.h"
+
+// The database library's handle type (DB in <db_185.h>), declared here so that only
+// event_db.cc sees that header and its macros.
+struct __db;
+
+namespace tolmd {
+
+// The user that owns the database file of a root-started daemon: the one it drops to.
+inline constexpr char kServiceUser[] = "nobody";
+
+class EventDb {
+ public:
+  // Opens (or creates) the file at the default location. Throws EventDbException
+  // ("EventDb::open") when that is impossible.
+  EventDb();
+  // Opens (or creates) the file at `path`; no directory is created and the owner is left as
+  // it is. Throws EventDbException ("EventDb::open").
+  explicit EventDb(teska::QRstring path);
+  ~EventDb();
+  EventDb(const EventDb&) = delete;
+  EventDb& operator=(const EventDb&) = delete;
+
+  // (Re)opens the file. A file that cannot be opened as a database (damaged, empty, not a
+  // B-tree, not a regular file) is removed and created anew, its registrations lost; this is
+  // logged at DEBUG as "Tolm cannot open old database (probably corrupted) - re-creating".
+  // Throws EventDbException ("EventDb::open") when no database can be had.
+  void open();
+  // Closes the handle if open; afterwards every operation throws "... Database is not open".
+  void close();
+  // Flushes the tree to the file if open.
+  void sync();
+  bool isOpen() const { return db_ != nullptr; }
+  const teska::QRstring& path() const { return path_; }
+
+  // The lock callers hold around cursor sequences.
+  void lock() { mutex_.acquire(); }
+  void unlock() { mutex_.release(); }
+  teska::Mutex& mutex() { return mutex_; }
+
+  // Positions the cursor on the first record in key order and copies it into `rec`; false when
+  // the database is empty.
+  bool firstRec(EventDbRec& rec);
+  // Positions the cursor on the first record whose key is not less than `eventName`; true (and
+  // `rec` filled) only when that key equals the name (compared up to its first NUL).
+  bool findFirst(const teska::QRstring& eventName, EventDbRec& rec);
+  // Moves the cursor to the next record; false at the end. With `sameKey`, also false (and
+  // `rec` left as it was) when the next key differs from rec's event name. Otherwise copies it.
+  bool findNext(EventDbRec& rec, bool sameKey);
+  // Stores `rec` as a new record (duplicates allowed). Returns the library's result (0).
+  int addRec(EventDbRec& rec);
+  // Replaces the record under the cursor by `rec`'s key and data. Returns the library result.
+  int replaceCurrent(EventDbRec& rec);
+  // Deletes the record under the cursor. Returns the library's result (0 deleted).
+  int deleteCurrent(EventDbRec& rec);
+  // Deletes the first registration of rec's event with rec's address and port; true when one
+  // was deleted. An empty event name means deleteAll(rec).
+  bool deleteRec(EventDbRec& rec);
+  // Deletes every registration whose address equals rec's (any port, any event); true when at
+  // least one was deleted. `rec` is left holding the last record visited.
+  bool deleteAll(EventDbRec& rec);
+
+  // Failures of the library calls above throw EventDbException with "EventDb::<operation> -
+  // failed" (and "EventDb::findFirst - Memory allocation error" when no key buffer can be had).
+
+ private:
+  struct Closer {
+    void operator()(__db* db) const;
+  };
+
+  // Yields, then returns the open handle or throws "EventDb::<word> - Database is not open".
+  __db* handleFor(const char* word);
+  void locateDefault();
+  bool openExisting();
+  void createNew();
+  void secureFile();
+
+  bool defaultLocation_;
+  teska::QRstring path_;
+  std::unique_ptr<__db, Closer> db_;
+  teska::Mutex mutex_{false};
+};
+
+}  // namespace tolmd
+
+#endif  // TOLMD_EVENT_DB_H_

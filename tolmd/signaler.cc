@@ -1,0 +1,206 @@
+#include "tolmd/signaler.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "client/inet_socket.h"
+#include "client/socket_util.h"
+#include "outside/socket_exception.h"
+#include "protocol/tolm_wire.h"
+#include "tolmd/daemon_log.h"
+#include "tolmd/event_db_exception.h"
+#include "tolmd/socket_io.h"
+
+namespace tolmd {
+namespace {
+
+constexpr int kStars = 53;
+// How long shutdown() sleeps between looks at the thread.
+constexpr unsigned kStopPollMicroseconds = 1000;
+
+}  // namespace
+
+Signaler::Signaler(EventDb& db, int timeoutSeconds) : db_(db), timeoutSeconds_(timeoutSeconds) {}
+
+Signaler::~Signaler() {
+  shutdown();
+}
+
+void Signaler::queueSignal(const teska::QRstring& eventName, std::span<const uint8_t> payload,
+                           int32_t staggerType, int32_t staggerParam) {
+  teska::MutexLock lock(queueMutex_, true);
+  for (const auto& queued : queue_) {
+    if (!queued->inProgress() && queued->sameSignal(eventName, payload, staggerType)) {
+      return;
+    }
+  }
+  queue_.push_back(std::make_unique<PendingSignal>(eventName, payload, staggerType, staggerParam));
+  wakeUp_.signal();
+}
+
+std::size_t Signaler::pendingCount() const {
+  teska::MutexLock lock(queueMutex_, true);
+  return queue_.size();
+}
+
+bool Signaler::queueEmpty() const {
+  return pendingCount() == 0;
+}
+
+void Signaler::run() {
+  running_ = true;
+  daemonLog(kLogDebug, "Signaler::run entered [%d]", static_cast<int>(::getpid()));
+  blockSignal(SIGINT);
+  ::signal(SIGPIPE, SIG_IGN);
+  wakeUp_.reset();
+  while (!stop_) {
+    while (!stop_ && !queueEmpty()) {
+      daemonLog(kLogDebug, "Signaler::run calling doSignal");
+      doSignal();
+    }
+    if (stop_) {
+      break;
+    }
+    daemonLog(kLogDebug, "Signaler is sleeping...");
+    wakeUp_.waitForSignal(0);
+    wakeUp_.reset();
+    daemonLog(kLogDebug, "Signaler is awake!");
+  }
+  daemonLog(kLogDebug, "Signaler::run done [%d]", static_cast<int>(::getpid()));
+  running_ = false;
+}
+
+void Signaler::doSignal() {
+  PendingSignal* signal = nullptr;
+  {
+    teska::MutexLock lock(queueMutex_, true);
+    if (queue_.empty()) {
+      return;
+    }
+    signal = queue_.front().get();
+    signal->setInProgress();
+  }
+  // Only this thread removes entries, and only the first, so `signal` stays valid until the
+  // removal below, which happens on every path.
+  try {
+    std::vector<uint8_t> packet;
+    try {
+      packet = tolm::buildNotify(signal->eventName(), signal->staggerType(), signal->payload());
+    } catch (const std::bad_alloc&) {
+      daemonLogStars(kLogAlert, kStars);
+      daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR Signaler::doSignal.");
+      daemonLog(kLogAlert, "* Trying to allocate %d bytes",
+                static_cast<int>(signal->eventName().size() + signal->payload().size() + 33));
+      daemonLogStars(kLogAlert, kStars);
+      throw;
+    }
+    daemonLog(kLogDebug, "Signaler::doSignal - signaling event %s", signal->eventName().c_str());
+    int success = 0;
+    int fail = 0;
+    try {
+      fanOut(*signal, packet, success, fail);
+    } catch (const EventDbException& e) {
+      daemonLogStars(kLogAlert, kStars);
+      daemonLog(kLogAlert, "* EventDbException caught in Signaler::doSignal.");
+      daemonLog(kLogAlert, "* Msg: %s", e.what());
+      daemonLog(kLogAlert, "* Note: Dropping the signal for event %s.",
+                signal->eventName().c_str());
+      daemonLogStars(kLogAlert, kStars);
+    }
+    daemonLog(kLogDebug, "Signaler::doSignal done [success=%d] [fail=%d]", success, fail);
+  } catch (const std::exception& e) {
+    daemonLog(kLogAlert, "Signaler::doSignal caught Exception - %s", e.what());
+  } catch (...) {
+    daemonLog(kLogAlert, "Signaler::doSignal caught unknown exception");
+  }
+  teska::MutexLock lock(queueMutex_, true);
+  queue_.pop_front();
+}
+
+void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
+                      int& fail) {
+  // The database lock is released on every way out, the exceptional ones included.
+  teska::MutexLock lock(db_.mutex(), true);
+  EventDbRec rec;
+  bool found = db_.findFirst(signal.eventName(), rec);
+  while (found && !stop_) {
+    if (notifyClient(rec, packet, signal.staggerType())) {
+      ++success;
+    } else {
+      ++fail;
+    }
+    if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
+      pause(signal.staggerParam());
+    }
+    found = db_.findNext(rec, true);
+  }
+}
+
+bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType) {
+  bool connected = false;
+  bool delivered = false;
+  try {
+    vokra::InetSocket socket;
+    socket.setTimeouts(timeoutSeconds_);
+    socket.connect(rec.address(), hostOrderPort(rec.port()));
+    connected = true;
+    if (!writeAll(socket, packet)) {
+      daemonLog(kLogAlert, "Signaler::notifyClient - failed to write notification to %s",
+                socket.peerAddrString().c_str());
+    } else if (staggerType == tolm::kStaggerSequential) {
+      // Bounded by the read time-out: a listener that never answers cannot hold the fan-out
+      // (and, through the database lock, the Registry) for longer than that.
+      daemonLog(kLogDebug, "In Stagger Sequential, waiting for client to respond");
+      uint8_t acknowledgement[tolm::kSequentialAckSize];
+      delivered = readExactly(socket, acknowledgement);
+      if (!delivered) {
+        daemonLog(kLogAlert, "Signaler::notifyClient - %s failed to respond to sequential signal",
+                  socket.peerAddrString().c_str());
+      }
+    } else {
+      delivered = true;
+    }
+    socket.disconnect();
+  } catch (const teska::SocketException& e) {
+    daemonLogStars(kLogAlert, kStars);
+    daemonLog(kLogAlert, "* Socket exception caught in Signaler::notifyClient.");
+    daemonLog(kLogAlert, "* Client: %s",
+              vokra::inetAddrToString(rec.address(), rec.port()).c_str());
+    daemonLog(kLogAlert, "* Errno: %d", e.errornum());
+    daemonLog(kLogAlert, "* What: %s", e.what());
+    daemonLog(kLogAlert, "* Where: %s", e.where().c_str());
+    daemonLog(kLogAlert, "* Msg: %s", e.getMessage().c_str());
+    if (!connected) {
+      daemonLog(kLogAlert, "* Note: Removing client from notify list.");
+      db_.deleteCurrent(rec);
+      db_.sync();
+    }
+    daemonLogStars(kLogAlert, kStars);
+  }
+  return delivered;
+}
+
+void Signaler::pause(int32_t milliseconds) {
+  stopped_.waitForSignal(milliseconds);
+}
+
+void Signaler::shutdown() {
+  daemonLog(kLogDebug, "Signaler::shutdown called");
+  stop_ = true;
+  stopped_.signal();
+  wakeUp_.signal();
+  while (isRunning()) {
+    teska::Thread::usleep(kStopPollMicroseconds);
+  }
+  {
+    teska::MutexLock lock(queueMutex_, true);
+    queue_.clear();
+  }
+  daemonLog(kLogDebug, "Signaler::shutdown done");
+}
+
+}  // namespace tolmd

@@ -1,0 +1,81 @@
+// Signaler: the thread that delivers signalled events to their registered listeners.
+//
+// The service thread queues each SIGNAL here (after answering it); the Signaler takes the
+// queued signals one at a time in arrival order, builds one NOTIFY packet per signal and sends
+// it to every listener registered for the event, each over a new connection, holding the
+// event database lock for the whole fan-out. The stagger type decides the pacing:
+//   2 (sequential): wait for the listener's 4-byte acknowledgement before the next one, at
+//                   most the connection's time-out (10 s);
+//   1 (timed):      pause stagger parameter milliseconds after each listener (when > 0);
+//   other:          neither.
+// A listener that cannot be connected to loses its registration for that event; one that
+// accepts but fails later keeps it. A database failure during a fan-out ends that signal's
+// delivery: it is logged and dropped, and the lock released.
+//
+// Owns its queue of PendingSignal objects. queueSignal() may be called from any thread; the
+// other members belong to the thread that created the object. The destructor stops the thread
+// and discards what is still queued.
+#ifndef TOLMD_SIGNALER_H_
+#define TOLMD_SIGNALER_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
+
+#include "outside/event.h"
+#include "outside/mutex.h"
+#include "outside/qrstring.h"
+#include "outside/thread.h"
+#include "tolmd/event_db.h"
+#include "tolmd/pending_signal.h"
+
+namespace tolmd {
+
+// Connection time-out of every delivery, and the bound on a sequential acknowledgement.
+inline constexpr int kNotifyTimeoutSeconds = 10;
+
+class Signaler : public teska::Thread {
+ public:
+  // `db` must outlive the Signaler. `timeoutSeconds` bounds connect, write and acknowledgement.
+  explicit Signaler(EventDb& db, int timeoutSeconds = kNotifyTimeoutSeconds);
+  ~Signaler() override;
+
+  // Queues a signal (copying name and payload) and wakes the thread, unless a queued signal
+  // that is not yet being delivered has the same name, payload and stagger type: then the new
+  // one is absorbed by it. Thread safe.
+  void queueSignal(const teska::QRstring& eventName, std::span<const uint8_t> payload,
+                   int32_t staggerType, int32_t staggerParam);
+  // Signals queued or being delivered. Thread safe.
+  std::size_t pendingCount() const;
+
+  void run() override;
+  // Stops the thread (a delivery in progress ends after its current listener), waits for it,
+  // and discards the queue. Safe to call more than once.
+  void shutdown();
+
+ private:
+  bool queueEmpty() const;
+  void doSignal();
+  // Walks the event's registrations and notifies each; counts successes and failures.
+  void fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
+              int& fail);
+  bool notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType);
+  // Sleeps `milliseconds`, or less when shutdown() is called meanwhile.
+  void pause(int32_t milliseconds);
+
+  EventDb& db_;
+  const int timeoutSeconds_;
+  std::deque<std::unique_ptr<PendingSignal>> queue_;
+  mutable teska::Mutex queueMutex_{true};
+  teska::Event wakeUp_;
+  teska::Event stopped_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> running_{false};
+};
+
+}  // namespace tolmd
+
+#endif  // TOLMD_SIGNALER_H_

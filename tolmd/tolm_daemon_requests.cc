@@ -1,0 +1,196 @@
+// TolmDaemon: reading, checking and dispatching one request per connection.
+#include <new>
+#include <vector>
+
+#include "protocol/tolm_wire.h"
+#include "tolmd/daemon_log.h"
+#include "tolmd/socket_io.h"
+#include "tolmd/tolm_daemon.h"
+
+namespace tolmd {
+namespace {
+
+constexpr int kAllocationStars = 49;
+
+const char* staggerLabel(uint32_t staggerType) {
+  if ((staggerType & 2) != 0) {
+    return "sequential stagger";
+  }
+  if ((staggerType & 4) != 0) {
+    return "time stagger";
+  }
+  return "default stagger";
+}
+
+}  // namespace
+
+void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>& connection) {
+  const std::string peer = connection->peerAddrString();
+  const char* label = "Unknown";
+  try {
+    tolm::HeaderBytes headerBytes{};
+    if (!readExactly(*connection, headerBytes)) {
+      daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
+                peer.c_str());
+      connection->disconnect();
+      return;
+    }
+    const tolm::Header header = tolm::decodeHeader(headerBytes);
+    label = tolm::functionLabel(header.function);
+    const uint32_t answerCode = tolm::answerCodeFor(header.function);
+    if (!tolm::bodyLengthAcceptable(header.function, header.length)) {
+      daemonLog(kLogAlert,
+                "TolmDaemon::processConnection has packet size > 4K or < MIN on %s: Ignoring",
+                label);
+      connection->disconnect();
+      return;
+    }
+    std::vector<uint8_t> body;
+    try {
+      body.resize(static_cast<std::size_t>(header.length));
+    } catch (const std::bad_alloc&) {
+      daemonLogStars(kLogAlert, kAllocationStars);
+      daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR IN TolmDaemon::processConnection");
+      daemonLog(kLogAlert, "* Tried to allocate %d bytes", header.length);
+      daemonLogStars(kLogAlert, kAllocationStars);
+      connection->disconnect();
+      return;
+    }
+    if (!readExactly(*connection, body)) {
+      daemonLog(kLogAlert,
+                "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
+                "data) func = %s",
+                peer.c_str(), label);
+      sendAnswer(*connection, answerCode, tolm::kRcBadPacket, label);
+      connection->disconnect();
+      return;
+    }
+    if (header.version != tolm::kProtocolVersion) {
+      daemonLog(kLogAlert,
+                "TolmDaemon::processConnection - Client %s has incompatible version func = %s",
+                peer.c_str(), label);
+      sendAnswer(*connection, answerCode, tolm::kRcBadVersion, label);
+      connection->disconnect();
+      return;
+    }
+    tolm::HeaderBytes answer{};
+    int handled = 0;
+    switch (header.function) {
+      case tolm::kFuncRegister:
+        handled = doRegistration(connection, answer, body);
+        break;
+      case tolm::kFuncDeregister:
+        handled = doDeregistration(connection, answer, body);
+        break;
+      case tolm::kFuncSignal:
+        handled = doSignal(connection, answer, body);
+        daemonLog(kLogDebug, "TolmDaemon::processConnection - rc from doSignal = %d", handled);
+        break;
+      default:
+        daemonLog(kLogAlert,
+                  "Tolm::processConnection received invalid request from %s (func id: %d)",
+                  peer.c_str(), static_cast<int32_t>(header.function));
+        answer = tolm::buildAnswer(tolm::kAnswerUnknown, tolm::kRcInvalidRequest);
+        break;
+    }
+    body.clear();
+    if (handled == 0) {
+      daemonLog(kLogDebug, "Tolm::processConnection writing response back to client");
+      if (!writeAll(*connection, answer)) {
+        daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s", peer.c_str());
+      }
+    }
+    if (handled > 0) {
+      return;  // the Registry answers and closes
+    }
+    daemonLog(kLogDebug, "Tolm::processConnection closing connection to %s", peer.c_str());
+    connection->disconnect();
+  } catch (...) {
+    daemonLog(kLogAlert, "TolmDaemon::processConnection - caught unknown exception. Func = %s",
+              label);
+    connection->disconnect();
+  }
+}
+
+void TolmDaemon::sendAnswer(teska::InetSocketImpl& connection, uint32_t answerCode, int32_t result,
+                            const char* label) {
+  if (!writeAll(connection, tolm::buildAnswer(answerCode, result))) {
+    daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s - func = %s",
+              connection.peerAddrString().c_str(), label);
+  }
+}
+
+int TolmDaemon::doRegistration(const teska::Reference<teska::InetSocketImpl>& connection,
+                               tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
+  tolm::ListenerRequest request;
+  const tolm::ParseStatus status = tolm::parseListenerRequest(body, true, request);
+  if (status == tolm::ParseStatus::kOk) {
+    registry_->enqueueRegistration(connection, request.name, request.address, request.port);
+    return 1;
+  }
+  const std::string peer = connection->peerAddrString();
+  if (status == tolm::ParseStatus::kTruncated) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::doRegistration - bad packet received from %s (fields exceed the "
+              "packet)",
+              peer.c_str());
+  } else {
+    daemonLog(kLogAlert,
+              "TolmDaemon::doRegistration - bad packet received from %s (invalid checksum)",
+              peer.c_str());
+  }
+  answer = tolm::buildAnswer(tolm::kAnswerRegister, tolm::kRcBadPacket);
+  return 0;
+}
+
+int TolmDaemon::doDeregistration(const teska::Reference<teska::InetSocketImpl>& connection,
+                                 tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
+  tolm::ListenerRequest request;
+  const tolm::ParseStatus status = tolm::parseListenerRequest(body, false, request);
+  if (status == tolm::ParseStatus::kOk) {
+    registry_->enqueueDeregistration(connection, request.name, request.address, request.port);
+    return 1;
+  }
+  const std::string peer = connection->peerAddrString();
+  if (status == tolm::ParseStatus::kTruncated) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::doDeregistration - bad packet received from %s (fields exceed the "
+              "packet)",
+              peer.c_str());
+  } else {
+    daemonLog(kLogAlert,
+              "TolmDaemon::doDeregistration - bad packet received from %s (Invalid checksum)",
+              peer.c_str());
+  }
+  answer = tolm::buildAnswer(tolm::kAnswerDeregister, tolm::kRcBadPacket);
+  return 0;
+}
+
+int TolmDaemon::doSignal(const teska::Reference<teska::InetSocketImpl>& connection,
+                         tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
+  tolm::SignalRequest request;
+  const tolm::ParseStatus status = tolm::parseSignalRequest(body, request);
+  const std::string peer = connection->peerAddrString();
+  if (status == tolm::ParseStatus::kBadChecksum) {
+    daemonLog(kLogAlert, "TolmDaemon::doSignal - bad packet received from %s (Invalid checksum)",
+              peer.c_str());
+    answer = tolm::buildAnswer(tolm::kAnswerBadChecksum, tolm::kRcBadPacket);
+    return 0;
+  }
+  // The size check guarantees the stagger type word (body offset 4) is inside the body.
+  const uint32_t staggerType = tolm::loadWord(body, 4);
+  daemonLog(kLogDebug, "TolmDaemon::doSignal - stagger type is 0x%08x - %s", staggerType,
+            staggerLabel(staggerType));
+  if (status != tolm::ParseStatus::kOk) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::doSignal - bad packet received from %s (fields exceed the packet)",
+              peer.c_str());
+    answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcBadPacket);
+    return 0;
+  }
+  signaler_->queueSignal(request.name, request.data, request.staggerType, request.staggerParam);
+  answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcOk);
+  return 0;
+}
+
+}  // namespace tolmd
