@@ -15,8 +15,6 @@
 namespace vslp {
 namespace {
 
-constexpr uint32_t kLoopback = 0x7f000001;
-
 uint16_t randomXid() {
   thread_local std::mt19937 generator{std::random_device{}()};
   return static_cast<uint16_t>(std::uniform_int_distribution<int>(1, 0xffff)(generator));
@@ -71,7 +69,7 @@ std::string Client::scopesOr(const std::string& scopes) const {
 SLPError Client::exchangeWithLocalAgent(Message request, const RegReport& report) {
   request.header.xid = randomXid();
   int error = 0;
-  auto reply = TcpExchange::run(Endpoint{kLoopback, settings_.port}, encode(request),
+  auto reply = TcpExchange::run(Endpoint{settings_.agent, settings_.port}, encode(request),
                                 settings_.unicastMaximumWait, error);
   if (!reply) {
     return error == ETIMEDOUT ? SLP_NETWORK_TIMED_OUT

@@ -14,7 +14,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr uint32_t kGroup = 0xeffffffd;  // 239.255.255.253
-constexpr uint32_t kLoopback = 0x7f000001;
 constexpr size_t kMaxRetries = 8;
 constexpr size_t kMaxDatagram = 65535;
 constexpr int kMaxDatagramsPerWakeup = 64;
@@ -58,7 +57,7 @@ std::vector<uint8_t> Lookup::encodeRequest(const std::vector<std::string>& prLis
 
 bool Lookup::startLocal() {
   try {
-    local_ = std::make_unique<TcpExchange>(Endpoint{kLoopback, settings_.port},
+    local_ = std::make_unique<TcpExchange>(Endpoint{settings_.agent, settings_.port},
                                            encodeRequest({}, false));
   } catch (const SocketError&) {
     return false;
@@ -165,11 +164,13 @@ Lookup::Outcome Lookup::run(const Handler& handler) {
   SteadyClock::time_point start = SteadyClock::now();
   bool localUp = startLocal();
   for (const InterfaceAddress& a : multicastInterfaces(listInterfaces(), settings_.interfaces)) {
-    interfaceAddresses_.push_back(a.address);
+    if (settings_.multicast) {
+      interfaceAddresses_.push_back(a.address);
+    }
   }
   deadline_ = start + (interfaceAddresses_.empty() ? settings_.unicastMaximumWait
                                                    : settings_.multicastMaximumWait);
-  if (localUp) {
+  if (localUp && isLoopbackAddress(settings_.agent)) {
     for (const InterfaceAddress& a : listInterfaces()) {
       prList_.push_back(addressText(a.address));
     }

@@ -1,4 +1,5 @@
 // Lookup: one request answered by every agent that can: the local agent over TCP loopback
+// (or the agent the settings name, then without multicast)
 // and the others by multicast convergence (RFC 2608 section 6.3). The multicast request is
 // repeated with the growing previous-responder list after each wait of
 // net.slp.multicastTimeouts until a round brings no new responder (after at least two

@@ -26,6 +26,11 @@ struct ClientSettings {
   std::string locale = "en";
   long maxResults = -1;  // -1: unlimited
   bool watchRegistrationPid = true;
+  // The agent asked directly (registrations, unicast part of lookups), host byte order; the
+  // local agent on loopback unless a tool names another.
+  uint32_t agent = 0x7f000001;
+  // False: ask only `agent`, no multicast convergence.
+  bool multicast = true;
 
   static ClientSettings from(const Properties& p);
 };
