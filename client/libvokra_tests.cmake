@@ -85,3 +85,31 @@ nvo_add_gtest(vokra_context_table_test
   SOURCES ${VOKRA_DIR}/jni/context_table_test.cc ${VOKRA_DIR}/jni/context_table.cc
   LIBS vokra Threads::Threads
   TIMEOUT 60)
+nvo_add_gtest(tolm_server_info_test
+  SOURCES ${VOKRA_DIR}/tolm_server_info_test.cc
+  LIBS vokra vslp
+  TIMEOUT 60)
+
+# Test support: the SLP agent as a process, and a daemon played by the test.
+add_library(vokra_test_support STATIC
+  ${VOKRA_DIR}/slp_test_agent.cc
+  ${VOKRA_DIR}/fake_tolm_daemon.cc)
+target_link_libraries(vokra_test_support
+  PUBLIC nvo_test_support tolm_protocol vslp
+  PRIVATE nvo_build_flags)
+
+nvo_add_gtest(tolm_client_test
+  SOURCES ${VOKRA_DIR}/tolm_client_test.cc
+  LIBS vokra vokra_test_support
+  SANDBOX TIMEOUT 120)
+add_dependencies(tolm_client_test vslpd)
+nvo_add_gtest(tolm_server_info_slp_test
+  SOURCES ${VOKRA_DIR}/tolm_server_info_slp_test.cc
+  LIBS vokra vokra_test_support Threads::Threads
+  SANDBOX TIMEOUT 120)
+add_dependencies(tolm_server_info_slp_test vslpd)
+nvo_add_gtest(tolm_client_discovery_test
+  SOURCES ${VOKRA_DIR}/tolm_client_discovery_test.cc
+  LIBS vokra vokra_test_support Threads::Threads
+  SANDBOX TIMEOUT 120)
+add_dependencies(tolm_client_discovery_test vslpd)

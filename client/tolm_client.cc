@@ -1,9 +1,6 @@
 #include "client/tolm_client.h"
 
-#include <signal.h>
-
 #include <cstdint>
-#include <ctime>
 #include <limits>
 #include <new>
 #include <span>
@@ -19,46 +16,10 @@
 namespace vokra {
 namespace {
 
-// Blocks SIGPIPE in the calling thread while a request is exchanged, so that writing to a
-// daemon that already closed fails with EPIPE instead of killing the host program. A SIGPIPE
-// that became pending during the exchange is consumed before the old mask returns.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigemptyset(&pipeSet_);
-    sigaddset(&pipeSet_, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    blocked_ = pthread_sigmask(SIG_BLOCK, &pipeSet_, &oldMask_) == 0;
-  }
-  ~SigpipeGuard() {
-    if (!blocked_) {
-      return;
-    }
-    sigset_t pending;
-    sigemptyset(&pending);
-    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec noWait{0, 0};
-      sigtimedwait(&pipeSet_, nullptr, &noWait);
-    }
-    pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
- private:
-  sigset_t pipeSet_;
-  sigset_t oldMask_;
-  bool wasPending_ = false;
-  bool blocked_ = false;
-};
-
 // One connection, one request, one 12-byte answer. Returns the answer's result word or
 // kNetworkFailure; the socket is closed by its destructor on every path.
 int exchange(const TolmSLPInfo& server, const std::vector<uint8_t>& request) {
   const int size = static_cast<int>(request.size());
-  SigpipeGuard sigpipeGuard;
   InetSocket socket;
   socket.setTimeouts(TolmClient::kTimeoutSeconds);
   try {

@@ -38,7 +38,8 @@ class VOKRA_API TolmClient {
   // always 0 and `reserved` is not used. Returns the signed result word of the daemon's answer
   // (whatever its first two words say), or kEmptyEventName, kNoServer, kNoBuffer (also for a
   // negative `dataLength`, or a null `data` with a positive length), kNetworkFailure. No attempt
-  // is repeated. SIGPIPE raised by a daemon that closed early is absorbed, not delivered.
+  // is repeated. A daemon that closes early raises no SIGPIPE: the socket layer sends with
+  // MSG_NOSIGNAL.
   int signalEvent(const std::string& eventName, const void* data, int dataLength, int staggerType,
                   int reserved);
 };

@@ -34,24 +34,22 @@ int openHandle(SlpHandleOwner& handle) {
   return SLP_OK;
 }
 
-// "(public_key=VALUE)" -> "VALUE": drops everything up to the first '=' and from the last
-// ')' on; a text without either stays whole.
-std::string cutKeyValue(std::string attributes) {
-  const std::size_t equals = attributes.find('=');
-  if (equals != std::string::npos) {
-    attributes.erase(0, equals + 1);
-  }
-  const std::size_t paren = attributes.rfind(')');
-  if (paren != std::string::npos) {
-    attributes.erase(paren);
-  }
-  return attributes;
-}
-
 }  // namespace
 
 TolmServerInfo& TolmServerInfo::shared() {
   return gSharedServerInfo;
+}
+
+std::string TolmServerInfo::cutPublicKey(std::string attributeList) {
+  const std::size_t equals = attributeList.find('=');
+  if (equals != std::string::npos) {
+    attributeList.erase(0, equals + 1);
+  }
+  const std::size_t paren = attributeList.rfind(')');
+  if (paren != std::string::npos) {
+    attributeList.erase(paren);
+  }
+  return attributeList;
 }
 
 const TolmSLPInfo& TolmServerInfo::getSLPInfo() {
@@ -115,7 +113,7 @@ int TolmServerInfo::getTolmPubKey(TolmServerInfo& info) {
   const int result =
       SLPFindAttrs(handle.get(), url.c_str(), "", kKeyAttribute, SlpAttrsCallback, &attributes);
   if (result == SLP_OK) {
-    info.info_.setPublicKey(cutKeyValue(attributes));
+    info.info_.setPublicKey(cutPublicKey(attributes));
   }
   return result;
 }

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "client/tolm_slp_info.h"
 #include "client/vokra_export.h"
@@ -52,6 +53,10 @@ class VOKRA_API TolmServerInfo {
   // succeeded and the service query delivered a URL.
   bool getTolmSLPInfo();
 
+  // The record as it stands, without a lookup. Only meaningful to the thread that ran the last
+  // lookup, or once a server was found.
+  const TolmSLPInfo& record() const { return info_; }
+
   // The SLP error code of the last query step: 0 none, negative an SLP error.
   int getLastError() const { return lastError_.load(); }
   void setLastError(int error) { lastError_.store(error); }
@@ -68,6 +73,10 @@ class VOKRA_API TolmServerInfo {
   // success stores the value cut out of "(public_key=VALUE)" as the public key. Returns the
   // SLP error code of SLPOpen or SLPFindAttrs.
   static int getTolmPubKey(TolmServerInfo& info);
+
+  // The public key in an attribute list: everything after the first '=' and before the last
+  // ')', so "(public_key=VALUE)" gives VALUE; a text without '=' or ')' stays whole.
+  static std::string cutPublicKey(std::string attributeList);
 
   // URL callback of findTolmServer (cookie: the TolmServerInfo). Takes the first URL that
   // parses and returns SLP_FALSE to stop the query; after a URL was taken it returns SLP_FALSE
