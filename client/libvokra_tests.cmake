@@ -41,9 +41,8 @@ if(NVO_SANITIZE)
   if(NOT EXISTS ${_vokra_libasan})
     message(FATAL_ERROR "libasan.so not found next to ${CMAKE_CXX_COMPILER}")
   endif()
-  list(APPEND VOKRA_JVM_ENV
-    "LD_PRELOAD=${_vokra_libasan}"
-    "ASAN_OPTIONS=handle_segv=0:detect_leaks=0:allow_user_segv_handler=1:abort_on_error=1")
+  set(VOKRA_JVM_ASAN_OPTIONS handle_segv=0:detect_leaks=0:allow_user_segv_handler=1:abort_on_error=1)
+  list(APPEND VOKRA_JVM_ENV "LD_PRELOAD=${_vokra_libasan}" "ASAN_OPTIONS=${VOKRA_JVM_ASAN_OPTIONS}")
 endif()
 set(VOKRA_JAVA_COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni
   -Djava.library.path=${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
@@ -113,3 +112,50 @@ nvo_add_gtest(tolm_client_discovery_test
   LIBS vokra vokra_test_support Threads::Threads
   SANDBOX TIMEOUT 120)
 add_dependencies(tolm_client_discovery_test vslpd)
+
+# --- A program built only from pkg-config's answers -------------------------------------------
+find_program(VOKRA_PKG_CONFIG pkg-config)
+if(NOT VOKRA_PKG_CONFIG)
+  message(FATAL_ERROR "pkg-config not found: install the Debian package pkg-config")
+endif()
+set(VOKRA_EXAMPLE_FLAGS)
+if(NVO_SANITIZE)
+  set(VOKRA_EXAMPLE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer)
+endif()
+set(VOKRA_PKGCONFIG_EXAMPLE ${CMAKE_CURRENT_BINARY_DIR}/pkg-config-example/signal_event)
+add_custom_command(
+  OUTPUT ${VOKRA_PKGCONFIG_EXAMPLE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/pkg-config-example
+  COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${VOKRA_BUILD_PC_DIR}
+          ${VOKRA_DIR}/examples/build_with_pkg_config.sh ${CMAKE_CXX_COMPILER}
+          ${VOKRA_DIR}/examples/signal_event.cc ${VOKRA_PKGCONFIG_EXAMPLE} ${VOKRA_EXAMPLE_FLAGS}
+  DEPENDS vokra ${VOKRA_DIR}/examples/signal_event.cc ${VOKRA_DIR}/examples/build_with_pkg_config.sh
+          ${VOKRA_BUILD_PC_DIR}/vokra.pc ${_vokra_staged_headers}
+  COMMENT "Building a libvokra example with pkg-config against the build tree"
+  VERBATIM)
+add_custom_target(vokra_pkgconfig_example ALL DEPENDS ${VOKRA_PKGCONFIG_EXAMPLE})
+
+# --- End to end, once tolmd exists (its folder is configured after this one) -----------------
+function(vokra_add_end_to_end_tests dir example jvm_preload jvm_asan_options)
+  if(NOT TARGET tolmd)
+    message(STATUS "libvokra: no tolmd target, end-to-end tests not registered")
+    return()
+  endif()
+  nvo_add_gtest(vokra_e2e_test
+    SOURCES ${dir}/vokra_e2e_test.cc
+    LIBS vokra_test_support
+    SANDBOX TIMEOUT 240)
+  add_dependencies(vokra_e2e_test tolmd vslpd tolm-listen tolm-signal vokra_java_tests
+                   vokra_pkgconfig_example)
+  get_target_property(_jar vokra_java_tests JAR_FILE)
+  set(_env "VOKRA_JAVA=${Java_JAVA_EXECUTABLE}" "VOKRA_JAVA_JAR=${_jar}"
+           "VOKRA_PKGCONFIG_EXAMPLE=${example}")
+  if(jvm_preload)
+    list(APPEND _env "VOKRA_JVM_PRELOAD=${jvm_preload}" "VOKRA_JVM_ASAN_OPTIONS=${jvm_asan_options}")
+  endif()
+  set_property(TEST vokra_e2e_test APPEND PROPERTY ENVIRONMENT ${_env})
+endfunction()
+# Deferred calls see the variables of the top directory, so this one gets its values now.
+cmake_language(EVAL CODE "cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]]
+  CALL vokra_add_end_to_end_tests [[${VOKRA_DIR}]] [[${VOKRA_PKGCONFIG_EXAMPLE}]]
+  [[${_vokra_libasan}]] [[${VOKRA_JVM_ASAN_OPTIONS}]])")
