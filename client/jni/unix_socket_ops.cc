@@ -32,7 +32,15 @@ int pollOnce(int fd, short events, int timeoutMs) {
   return ready;
 }
 
+// A process whose SIGPIPE still has its default action would die on a write to a peer that
+// went away; ignoring it turns that into an EPIPE error. A handler someone installed (the Java
+// virtual machine installs one that ignores the signal) is left in place.
 void ignoreSigpipe() {
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+      current.sa_handler != SIG_DFL) {
+    return;
+  }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);

@@ -25,9 +25,10 @@ enum class UnixConnectResult { kConnected, kNoSocket, kConnectFailed };
 
 // Creates a Unix-domain stream socket and connects it to the `length` bytes of `path`
 // (length <= kMaxUnixPathLength; the address length passed is 2 + length, the NUL not
-// counted). Before connecting, the whole process is set to ignore SIGPIPE, so writes to a peer
-// that went away fail instead of killing the process. On kConnected `*fd` receives the new
-// descriptor; on failure no descriptor is left open.
+// counted). Before connecting, the whole process is set to ignore SIGPIPE unless a handler is
+// installed already (the JVM's ignores it), so writes to a peer that went away fail instead of
+// killing the process. On kConnected `*fd` receives the new descriptor; on failure no
+// descriptor is left open.
 UnixConnectResult connectUnix(const char* path, std::size_t length, int* fd);
 
 // close(fd); true on success.

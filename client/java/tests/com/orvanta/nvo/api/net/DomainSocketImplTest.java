@@ -53,7 +53,7 @@ public final class DomainSocketImplTest {
     check.test("offset beyond the array", this::offsetBeyondArray);
     check.test("offset at the array end reads nothing", this::offsetAtArrayEnd);
     check.test("negative offset or length, null array", this::badArguments);
-    check.test("end of stream reads 0", this::endOfStream);
+    check.test("end of stream reads 0, then writing fails", this::endOfStream);
     check.test("closed handle messages", this::closedHandleMessages);
     check.test("close failure keeps m_fd", this::closeFailureKeepsFd);
     check.test("connect on an open socket", this::connectOnOpenSocket);
@@ -176,6 +176,8 @@ public final class DomainSocketImplTest {
     socket.waitForInput();
     Check.equal(1, socket.available(), "end of stream counts as readable");
     Check.equal(0, socket.read(new byte[4], 0, 4), "read at end of stream");
+    // Writing to the closed peer fails with EPIPE; the process lives on.
+    Check.raises("\nDomainSocketImpl.write failed", () -> socket.write(new byte[4], 0, 4));
     socket.close();
   }
 
