@@ -159,3 +159,10 @@ endfunction()
 cmake_language(EVAL CODE "cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]]
   CALL vokra_add_end_to_end_tests [[${VOKRA_DIR}]] [[${VOKRA_PKGCONFIG_EXAMPLE}]]
   [[${_vokra_libasan}]] [[${VOKRA_JVM_ASAN_OPTIONS}]])")
+
+# --- The shared library's interface and its installation --------------------------------------
+add_test(NAME vokra_exports_test COMMAND ${VOKRA_DIR}/check_exports.sh $<TARGET_FILE:vokra>)
+add_test(NAME vokra_install_test
+  COMMAND ${VOKRA_DIR}/check_install.sh ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR}
+          ${CMAKE_CXX_COMPILER} ${VOKRA_EXAMPLE_FLAGS})
+set_tests_properties(vokra_exports_test vokra_install_test PROPERTIES TIMEOUT 120)
