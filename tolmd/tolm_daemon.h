@@ -55,6 +55,9 @@ class TolmDaemon : public teska::Thread {
   void shutdown();
 
  private:
+  // The request fuzzer (fuzz/) drives processConnection() without a running service.
+  friend class TolmDaemonTestAccess;
+
   void serve();
   void listRecords();
   // Withdraws this run's SLP URLs, stops the threads and tells the frame; the error path.
