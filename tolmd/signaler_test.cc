@@ -32,8 +32,7 @@ class SignalerTest : public ::testing::Test {
   }
 
   void registerListener(const std::string& event, const nvo_test::TestListener& listener) {
-    EventDbRec rec(event, nvo_test::TestListener::addressNetworkOrder(),
-                   listener.portNetworkOrder());
+    EventDbRec rec(event, listener.addressNetworkOrder(), listener.portNetworkOrder());
     db_->addRec(rec);
   }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <ios>
 #include <stdexcept>
 #include <string>
 
@@ -51,6 +52,14 @@ bool RawConnection::peerClosed(std::chrono::milliseconds timeout) {
 
 void RawConnection::close() {
   closeFd(fd_);
+}
+
+std::ostream& operator<<(std::ostream& out, const Answer& answer) {
+  std::ios_base::fmtflags flags = out.flags();
+  out << "(0x" << std::hex << answer.version << ", 0x" << answer.code << ", " << std::dec
+      << answer.result << ")";
+  out.flags(flags);
+  return out;
 }
 
 std::optional<Answer> exchange(uint16_t port, std::span<const uint8_t> request,

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct Answer {
   int32_t result = 0;
   bool operator==(const Answer&) const = default;
 };
+// "(0x00010001, 0xe0000001, -12)", for test failure messages.
+std::ostream& operator<<(std::ostream& out, const Answer& answer);
 
 // Sends `request` on a new connection to 127.0.0.1:`port`, half-closes it, and reads the
 // answer: the decoded 12 bytes, or nothing when the daemon closed the connection (or the

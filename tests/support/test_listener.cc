@@ -25,7 +25,7 @@ constexpr std::chrono::milliseconds kIoTimeout{5000};
 // A NOTIFY body above this is not something the daemon can send; treat it as garbage.
 constexpr int32_t kMaxNotifyBody = 1 << 20;
 
-int makeListeningSocket(uint16_t port, uint16_t& boundPort) {
+int makeListeningSocket(const std::string& address, uint16_t port, uint16_t& boundPort) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     throw std::runtime_error("TestListener: socket failed");
@@ -34,13 +34,17 @@ int makeListeningSocket(uint16_t port, uint16_t& boundPort) {
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(port);
+  if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    ::close(fd);
+    throw std::runtime_error("TestListener: bad address " + address);
+  }
   socklen_t len = sizeof(addr);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 64) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     ::close(fd);
-    throw std::runtime_error("TestListener: cannot listen on 127.0.0.1:" + std::to_string(port));
+    throw std::runtime_error("TestListener: cannot listen on " + address + ":" +
+                             std::to_string(port));
   }
   boundPort = ntohs(addr.sin_port);
   return fd;
@@ -49,7 +53,7 @@ int makeListeningSocket(uint16_t port, uint16_t& boundPort) {
 }  // namespace
 
 TestListener::TestListener(ListenerOptions options) : options_(options) {
-  listenFd_ = makeListeningSocket(options.port, port_);
+  listenFd_ = makeListeningSocket(options.address, options.port, port_);
   if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
     closeFd(listenFd_);
     throw std::runtime_error("TestListener: pipe failed");
@@ -66,8 +70,14 @@ TestListener::~TestListener() {
   closeFd(stopPipe_[1]);
 }
 
-uint32_t TestListener::addressNetworkOrder() {
-  return htonl(INADDR_LOOPBACK);
+uint32_t TestListener::addressNetworkOrder() const {
+  in_addr addr{};
+  ::inet_pton(AF_INET, options_.address.c_str(), &addr);
+  return addr.s_addr;
+}
+
+std::string TestListener::text() const {
+  return options_.address + ":" + std::to_string(port_);
 }
 
 uint16_t TestListener::portNetworkOrder() const {
@@ -105,9 +115,9 @@ bool TestListener::waitForPings(std::size_t count, std::chrono::milliseconds tim
   return changed_.wait_for(lock, timeout, [&] { return pings_ >= count; });
 }
 
-uint16_t TestListener::unusedPort() {
+uint16_t TestListener::unusedPort(const std::string& address) {
   uint16_t port = 0;
-  int fd = makeListeningSocket(0, port);
+  int fd = makeListeningSocket(address, 0, port);
   ::close(fd);
   return port;
 }
@@ -188,8 +198,10 @@ void TestListener::handleNotify(int fd, const uint8_t* header, int32_t length) {
   arrival.packet.resize(tolm::kHeaderSize + got);
   arrival.when = std::chrono::steady_clock::now();
   arrival.sequence = ++gArrivalSequence;
+  std::size_t index = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    index = arrivals_.size();
     arrivals_.push_back(std::move(arrival));
     changed_.notify_all();
   }
@@ -198,7 +210,10 @@ void TestListener::handleNotify(int fd, const uint8_t* header, int32_t length) {
         waitReadable(stopPipe_[0], deadlineIn(options_.answerDelay))) {
       return;
     }
-    writeAll(fd, "ACK!", 4, deadlineIn(kIoTimeout));
+    if (writeAll(fd, "ACK!", 4, deadlineIn(kIoTimeout))) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      arrivals_[index].acknowledged = std::chrono::steady_clock::now();
+    }
   } else if (options_.notify == NotifyMode::kSilent) {
     holdUntilClosed(fd);
   }

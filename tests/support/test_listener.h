@@ -5,6 +5,9 @@
 // optional 4-byte acknowledgement for the sequential stagger mode. Connections are served one
 // at a time, in arrival order, by the listener's own thread.
 //
+// The daemon keeps one registration per listener address and event, so listeners that must be
+// registered for the same event need different addresses (ListenerOptions::address).
+//
 // Owns its listening descriptor and its thread; the destructor stops the thread and closes
 // every descriptor, after which the port refuses connections. All public methods are thread
 // safe. Every wait is bounded by the caller's time-out.
@@ -16,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,29 +46,36 @@ struct ListenerOptions {
   PingMode ping = PingMode::kAnswer;
   NotifyMode notify = NotifyMode::kRecordOnly;
   std::chrono::milliseconds answerDelay{0};
+  // Any loopback address (127.0.0.0/8 all reach the local host), so several listeners of one
+  // test can have different addresses.
+  std::string address = "127.0.0.1";
   uint16_t port = 0;  // host order; 0 lets the system choose
 };
 
 // One NOTIFY as received.
 struct Arrival {
-  std::vector<uint8_t> packet;  // the whole packet: 12 header bytes and the body
-  uint64_t sequence = 0;        // process-wide arrival order across all listeners
-  std::chrono::steady_clock::time_point when;
+  std::vector<uint8_t> packet;                 // the whole packet: 12 header bytes and the body
+  uint64_t sequence = 0;                       // process-wide arrival order across all listeners
+  std::chrono::steady_clock::time_point when;  // when the packet was read
+  std::optional<std::chrono::steady_clock::time_point> acknowledged;  // when the ACK was sent
 };
 
 class TestListener {
  public:
-  // Binds 127.0.0.1:options.port and starts serving. Throws std::runtime_error when the socket
-  // cannot be set up.
+  // Binds options.address:options.port and starts serving. Throws std::runtime_error when the
+  // socket cannot be set up.
   explicit TestListener(ListenerOptions options = {});
   ~TestListener();
   TestListener(const TestListener&) = delete;
   TestListener& operator=(const TestListener&) = delete;
 
   uint16_t port() const { return port_; }  // host order
-  // 127.0.0.1 and the port in network order, the form a REGISTER request carries.
-  static uint32_t addressNetworkOrder();
+  const std::string& address() const { return options_.address; }
+  // The address and the port in network order, the form a REGISTER request carries.
+  uint32_t addressNetworkOrder() const;
   uint16_t portNetworkOrder() const;
+  // "address:port", the daemon's text for the listener.
+  std::string text() const;
 
   // Counts and copies of what arrived so far.
   std::size_t pingCount() const;
@@ -77,8 +88,8 @@ class TestListener {
   bool waitForNotifications(std::size_t count, std::chrono::milliseconds timeout) const;
   bool waitForPings(std::size_t count, std::chrono::milliseconds timeout) const;
 
-  // A loopback port (host order) on which nothing listens at the moment of the call.
-  static uint16_t unusedPort();
+  // A port (host order) of `address` on which nothing listens at the moment of the call.
+  static uint16_t unusedPort(const std::string& address = "127.0.0.1");
 
  private:
   void serve();
