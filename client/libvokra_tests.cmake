@@ -44,6 +44,12 @@ if(NVO_SANITIZE)
   set(VOKRA_JVM_ASAN_OPTIONS handle_segv=0:detect_leaks=0:allow_user_segv_handler=1:abort_on_error=1)
   list(APPEND VOKRA_JVM_ENV "LD_PRELOAD=${_vokra_libasan}" "ASAN_OPTIONS=${VOKRA_JVM_ASAN_OPTIONS}")
 endif()
+# Lookups in the JVM tests need no more than a short multicast round (see slp_test_agent.cc).
+set(VOKRA_TEST_SLP_CONF ${CMAKE_CURRENT_BINARY_DIR}/vslp-test.conf)
+file(WRITE ${VOKRA_TEST_SLP_CONF}
+  "net.slp.multicastTimeouts = 200,200\nnet.slp.multicastMaximumWait = 400\n"
+  "net.slp.unicastMaximumWait = 1000\n")
+list(APPEND VOKRA_JVM_ENV "VSLP_CONF=${VOKRA_TEST_SLP_CONF}")
 set(VOKRA_JAVA_COMMAND ${Java_JAVA_EXECUTABLE} -Xcheck:jni
   -Djava.library.path=${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
 
