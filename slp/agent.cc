@@ -151,8 +151,9 @@ std::optional<Body> Agent::deregistration(const Message& m, const RequestContext
 
 bool Agent::listsMe(const std::string& prList, const RequestContext& ctx) const {
   for (std::string_view item : splitList(prList)) {
+    // A loopback entry names every host, so it cannot name this one.
     auto addr = parseAddress(std::string(item));
-    if (!addr) {
+    if (!addr || isLoopbackAddress(*addr)) {
       continue;
     }
     if (*addr == ctx.localAddress ||

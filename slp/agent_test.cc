@@ -109,6 +109,14 @@ TEST_F(AgentTest, StaysSilentTowardsMulticastItCannotAnswer) {
   EXPECT_FALSE(mcastFlagOnUnicast) << "the multicast flag alone means multicast rules";
 }
 
+// Regression: a client listed its own 127.0.0.1, which silenced every other host's agent.
+TEST_F(AgentTest, LoopbackEntriesInThePreviousResponderListNameNoHost) {
+  ASSERT_EQ(registerUrl("service:tolm.x://a", ""), kOk);
+  Message rq =
+      request(SrvRqst{"127.0.0.1,192.0.2.9", "service:tolm.x", "DEFAULT", "", ""}, kFlagMcast);
+  EXPECT_TRUE(send(rq, multicast()));
+}
+
 TEST_F(AgentTest, AnswersUnicastErrorsWithTheirCodes) {
   struct Case {
     const char* name;

@@ -171,8 +171,11 @@ Lookup::Outcome Lookup::run(const Handler& handler) {
   deadline_ = start + (interfaceAddresses_.empty() ? settings_.unicastMaximumWait
                                                    : settings_.multicastMaximumWait);
   if (localUp && isLoopbackAddress(settings_.agent)) {
+    // Loopback addresses name every host, so they never go into the list.
     for (const InterfaceAddress& a : listInterfaces()) {
-      prList_.push_back(addressText(a.address));
+      if (!isLoopbackAddress(a.address)) {
+        prList_.push_back(addressText(a.address));
+      }
     }
   }
   if (!interfaceAddresses_.empty()) {
