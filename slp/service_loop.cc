@@ -162,7 +162,9 @@ void ServiceLoop::serveUdp() {
     ctx.from = d->from;
     ctx.multicast = !isOwnAddress(d->destination);
     ctx.localAddress = ctx.multicast ? d->localAddress : d->destination;
-    ctx.local = isLoopbackInterface(d->interfaceIndex) && isOwnAddress(d->from.addr);
+    // The kernel drops datagrams that arrive from outside with a loopback or local source
+    // address (martians; accept_local is off by default), so the source identifies this host.
+    ctx.local = isOwnAddress(d->from.addr);
     auto reply = agent_.handle(d->data, ctx, Clock::now());
     if (reply && !sendDatagram(udp_.get(), *reply, d->from, ctx.localAddress)) {
       logMessage(LOG_DEBUG, "ServiceLoop::serveUdp reply to %s failed: %s",
