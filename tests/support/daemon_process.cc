@@ -63,11 +63,18 @@ void DaemonProcess::start() {
   // Everything the child needs is built before fork: after fork only exec-safe calls.
   std::vector<std::string> argvText{program_};
   argvText.insert(argvText.end(), args_.begin(), args_.end());
-  std::vector<std::string> envText;
+  // The test's environment, with the extra entries replacing variables of the same name.
+  auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> envText(extraEnv_);
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    envText.emplace_back(*entry);
+    bool replaced = false;
+    for (const std::string& extra : extraEnv_) {
+      replaced = replaced || nameOf(extra) == nameOf(*entry);
+    }
+    if (!replaced) {
+      envText.emplace_back(*entry);
+    }
   }
-  envText.insert(envText.end(), extraEnv_.begin(), extraEnv_.end());
   std::vector<char*> argv = pointersTo(argvText);
   std::vector<char*> envp = pointersTo(envText);
 

@@ -25,7 +25,7 @@ namespace nvo_test {
 class DaemonProcess {
  public:
   // `program` is a path; `args` excludes argv[0] (which is `program`); `extraEnv` entries
-  // ("NAME=value") are added to the test's environment.
+  // ("NAME=value") are added to the test's environment, replacing variables of that name.
   DaemonProcess(std::string program, std::vector<std::string> args,
                 std::vector<std::string> extraEnv = {});
   ~DaemonProcess();

@@ -103,6 +103,12 @@ TEST_F(TolmdLifecycleTest, StopsWithoutAnyNetworkInterface) {
 TEST_F(TolmdLifecycleTest, RunningOutOfDescriptorsPausesAcceptingButNeverEndsIt) {
   // A small descriptor limit from the start; the Registry, busy with a slow probe, keeps every
   // queued registration's connection open until none is left for accept.
+#if defined(NVO_SANITIZED)
+  // The undefined-behaviour checker inspects the object behind a vtable through a pipe of its
+  // own; with no descriptor left it cannot, and takes the SocketException being thrown for a
+  // bad object, ending the process. That is the checker's limit, not the daemon's.
+  GTEST_SKIP() << "the sanitizers cannot work without free descriptors";
+#endif
   constexpr int kLimit = 16;
   daemon_ = std::make_unique<nvo_test::DaemonProcess>(
       "/bin/sh",
