@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -162,13 +163,55 @@ TerminateOutcome terminateInstance(int pid) {
   return errno == EPERM ? TerminateOutcome::kDenied : TerminateOutcome::kFailed;
 }
 
-DetachOutcome detach() {
+ReadyNotice& ReadyNotice::operator=(ReadyNotice&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+ReadyNotice::~ReadyNotice() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+}
+
+void ReadyNotice::send() {
+  if (fd_ >= 0) {
+    const char ready = 'r';
+    (void)!::write(fd_, &ready, 1);
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+DetachOutcome detach(int readyTimeoutSeconds) {
+  int handshake[2] = {-1, -1};
+  const bool withHandshake = ::pipe2(handshake, O_CLOEXEC) == 0;
   pid_t child = ::fork();
   if (child < 0) {
-    return {DetachOutcome::Role::kFailed, 0};
+    if (withHandshake) {
+      ::close(handshake[0]);
+      ::close(handshake[1]);
+    }
+    return {DetachOutcome::Role::kFailed, 0, ReadyNotice()};
   }
   if (child > 0) {
-    return {DetachOutcome::Role::kParent, child};
+    if (withHandshake) {
+      ::close(handshake[1]);
+      pollfd wait{handshake[0], POLLIN, 0};
+      while (::poll(&wait, 1, readyTimeoutSeconds * 1000) < 0 && errno == EINTR) {
+      }
+      ::close(handshake[0]);
+    }
+    return {DetachOutcome::Role::kParent, child, ReadyNotice()};
+  }
+  if (withHandshake) {
+    ::close(handshake[0]);
   }
   ::close(STDIN_FILENO);
   ::close(STDOUT_FILENO);
@@ -179,7 +222,7 @@ DetachOutcome detach() {
     ::dup2(null, STDERR_FILENO);
   }
   ::setsid();
-  return {DetachOutcome::Role::kChild, 0};
+  return {DetachOutcome::Role::kChild, 0, ReadyNotice(withHandshake ? handshake[1] : -1)};
 }
 
 OwnPidFile::~OwnPidFile() {

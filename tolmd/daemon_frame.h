@@ -70,13 +70,36 @@ enum class TerminateOutcome { kSent, kDenied, kFailed };
 // Sends SIGTERM to `pid`; kDenied when the system refused for lack of permission.
 TerminateOutcome terminateInstance(int pid);
 
+// The child's side of the start-up handshake: the parent of a detach waits until the child
+// has set up its service (or has ended), so whoever started the daemon (an init system reading
+// the pid file, a script connecting next) finds it ready. Move-only; owns one descriptor.
+class ReadyNotice {
+ public:
+  ReadyNotice() = default;
+  explicit ReadyNotice(int fd) : fd_(fd) {}
+  ReadyNotice(ReadyNotice&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  ReadyNotice& operator=(ReadyNotice&& other) noexcept;
+  ReadyNotice(const ReadyNotice&) = delete;
+  ReadyNotice& operator=(const ReadyNotice&) = delete;
+  // Ending without send() also releases the parent.
+  ~ReadyNotice();
+
+  // Tells the parent that the service is set up. Does nothing when there is no parent waiting.
+  void send();
+
+ private:
+  int fd_ = -1;
+};
+
 struct DetachOutcome {
   enum class Role { kParent, kChild, kFailed } role;
-  pid_t child = 0;  // in the parent
+  pid_t child = 0;    // in the parent
+  ReadyNotice ready;  // in the child
 };
 // Forks. The child leaves the controlling terminal (setsid) and has descriptors 0, 1 and 2 on
-// /dev/null, so no later descriptor takes their numbers by accident.
-DetachOutcome detach();
+// /dev/null, so no later descriptor takes their numbers by accident. The parent returns once
+// the child has sent its ReadyNotice, has ended, or `readyTimeoutSeconds` have passed.
+DetachOutcome detach(int readyTimeoutSeconds = 10);
 
 // The pid file of this process: written once, removed at the end. Removal that the system
 // refuses (the daemon no longer runs as root) leaves the file empty instead, so no stale pid

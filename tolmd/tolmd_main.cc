@@ -170,6 +170,7 @@ void mainLoop(TolmDaemon& daemon, teska::UnNamedPipe& pipe) {
 
 // Everything from the detach to the end of the main loop; the exit code.
 int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& pipe) {
+  ReadyNotice ready;
   if (!options.debug) {
     DetachOutcome detached = detach();
     if (detached.role == DetachOutcome::Role::kFailed) {
@@ -179,6 +180,7 @@ int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& 
       std::cout << kProgramName << " started [" << detached.child << "]" << std::endl;
       return 0;
     }
+    ready = std::move(detached.ready);
   }
   daemonLog(kLogInfo, "%s started [%d]", kProgramName, pidFile.write());
   std::set_terminate(onTerminate);
@@ -204,6 +206,7 @@ int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& 
   auto daemon = std::make_unique<TolmDaemon>(*db, listener, kProgramName,
                                              [&pipe] { pipe.write(kServiceStopped); });
   startQuietly(*daemon);
+  ready.send();
   mainLoop(*daemon, pipe);
 
   // The service thread is gone before the database and the socket it used are closed.
