@@ -87,31 +87,7 @@ void Signaler::doSignal() {
   // Only this thread removes entries, and only the first, so `signal` stays valid until the
   // removal below, which happens on every path.
   try {
-    std::vector<uint8_t> packet;
-    try {
-      packet = tolm::buildNotify(signal->eventName(), signal->staggerType(), signal->payload());
-    } catch (const std::bad_alloc&) {
-      daemonLogStars(kLogAlert, kStars);
-      daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR Signaler::doSignal.");
-      daemonLog(kLogAlert, "* Trying to allocate %d bytes",
-                static_cast<int>(signal->eventName().size() + signal->payload().size() + 33));
-      daemonLogStars(kLogAlert, kStars);
-      throw;
-    }
-    daemonLog(kLogDebug, "Signaler::doSignal - signaling event %s", signal->eventName().c_str());
-    int success = 0;
-    int fail = 0;
-    try {
-      fanOut(*signal, packet, success, fail);
-    } catch (const EventDbException& e) {
-      daemonLogStars(kLogAlert, kStars);
-      daemonLog(kLogAlert, "* EventDbException caught in Signaler::doSignal.");
-      daemonLog(kLogAlert, "* Msg: %s", e.what());
-      daemonLog(kLogAlert, "* Note: Dropping the signal for event %s.",
-                signal->eventName().c_str());
-      daemonLogStars(kLogAlert, kStars);
-    }
-    daemonLog(kLogDebug, "Signaler::doSignal done [success=%d] [fail=%d]", success, fail);
+    deliver(*signal);
   } catch (const std::exception& e) {
     daemonLog(kLogAlert, "Signaler::doSignal caught Exception - %s", e.what());
   } catch (...) {
@@ -119,6 +95,34 @@ void Signaler::doSignal() {
   }
   teska::MutexLock lock(queueMutex_, true);
   queue_.pop_front();
+}
+
+void Signaler::deliver(const PendingSignal& signal) {
+  std::vector<uint8_t> packet;
+  try {
+    packet = tolm::buildNotify(signal.eventName(), signal.staggerType(), signal.payload());
+  } catch (const std::bad_alloc&) {
+    daemonLogStars(kLogAlert, kStars);
+    daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR Signaler::doSignal.");
+    daemonLog(kLogAlert, "* Trying to allocate %d bytes",
+              static_cast<int>(signal.eventName().size() + signal.payload().size() + 33));
+    daemonLogStars(kLogAlert, kStars);
+    return;
+  }
+  daemonLog(kLogDebug, "Signaler::doSignal - signaling event %s", signal.eventName().c_str());
+  int success = 0;
+  int fail = 0;
+  try {
+    fanOut(signal, packet, success, fail);
+  } catch (const EventDbException& e) {
+    // The walk cannot go on; the lock is already released and the signal is dropped.
+    daemonLogStars(kLogAlert, kStars);
+    daemonLog(kLogAlert, "* EventDbException caught in Signaler::doSignal.");
+    daemonLog(kLogAlert, "* Msg: %s", e.what());
+    daemonLog(kLogAlert, "* Note: Dropping the signal for event %s.", signal.eventName().c_str());
+    daemonLogStars(kLogAlert, kStars);
+  }
+  daemonLog(kLogDebug, "Signaler::doSignal done [success=%d] [fail=%d]", success, fail);
 }
 
 void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,

@@ -58,7 +58,10 @@ class Signaler : public teska::Thread {
 
  private:
   bool queueEmpty() const;
+  // Delivers the first queued signal and removes it from the queue.
   void doSignal();
+  // Builds the signal's NOTIFY packet and sends it to every listener of its event.
+  void deliver(const PendingSignal& signal);
   // Walks the event's registrations and notifies each; counts successes and failures.
   void fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
               int& fail);

@@ -28,80 +28,22 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
   const std::string peer = connection->peerAddrString();
   const char* label = "Unknown";
   try {
-    tolm::HeaderBytes headerBytes{};
-    if (!readExactly(*connection, headerBytes)) {
-      daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
-                peer.c_str());
-      connection->disconnect();
-      return;
-    }
-    const tolm::Header header = tolm::decodeHeader(headerBytes);
-    label = tolm::functionLabel(header.function);
-    const uint32_t answerCode = tolm::answerCodeFor(header.function);
-    if (!tolm::bodyLengthAcceptable(header.function, header.length)) {
-      daemonLog(kLogAlert,
-                "TolmDaemon::processConnection has packet size > 4K or < MIN on %s: Ignoring",
-                label);
-      connection->disconnect();
-      return;
-    }
+    tolm::Header header;
     std::vector<uint8_t> body;
-    try {
-      body.resize(static_cast<std::size_t>(header.length));
-    } catch (const std::bad_alloc&) {
-      daemonLogStars(kLogAlert, kAllocationStars);
-      daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR IN TolmDaemon::processConnection");
-      daemonLog(kLogAlert, "* Tried to allocate %d bytes", header.length);
-      daemonLogStars(kLogAlert, kAllocationStars);
-      connection->disconnect();
-      return;
-    }
-    if (!readExactly(*connection, body)) {
-      daemonLog(kLogAlert,
-                "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
-                "data) func = %s",
-                peer.c_str(), label);
-      sendAnswer(*connection, answerCode, tolm::kRcBadPacket, label);
-      connection->disconnect();
-      return;
-    }
-    if (header.version != tolm::kProtocolVersion) {
-      daemonLog(kLogAlert,
-                "TolmDaemon::processConnection - Client %s has incompatible version func = %s",
-                peer.c_str(), label);
-      sendAnswer(*connection, answerCode, tolm::kRcBadVersion, label);
+    if (!readHeader(*connection, peer, header, label) ||
+        !readBody(*connection, peer, header, label, body)) {
       connection->disconnect();
       return;
     }
     tolm::HeaderBytes answer{};
-    int handled = 0;
-    switch (header.function) {
-      case tolm::kFuncRegister:
-        handled = doRegistration(connection, answer, body);
-        break;
-      case tolm::kFuncDeregister:
-        handled = doDeregistration(connection, answer, body);
-        break;
-      case tolm::kFuncSignal:
-        handled = doSignal(connection, answer, body);
-        daemonLog(kLogDebug, "TolmDaemon::processConnection - rc from doSignal = %d", handled);
-        break;
-      default:
-        daemonLog(kLogAlert,
-                  "Tolm::processConnection received invalid request from %s (func id: %d)",
-                  peer.c_str(), static_cast<int32_t>(header.function));
-        answer = tolm::buildAnswer(tolm::kAnswerUnknown, tolm::kRcInvalidRequest);
-        break;
-    }
+    const int handled = dispatch(connection, peer, header, body, answer);
     body.clear();
-    if (handled == 0) {
-      daemonLog(kLogDebug, "Tolm::processConnection writing response back to client");
-      if (!writeAll(*connection, answer)) {
-        daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s", peer.c_str());
-      }
-    }
     if (handled > 0) {
       return;  // the Registry answers and closes
+    }
+    daemonLog(kLogDebug, "Tolm::processConnection writing response back to client");
+    if (!writeAll(*connection, answer)) {
+      daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s", peer.c_str());
     }
     daemonLog(kLogDebug, "Tolm::processConnection closing connection to %s", peer.c_str());
     connection->disconnect();
@@ -109,6 +51,78 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
     daemonLog(kLogAlert, "TolmDaemon::processConnection - caught unknown exception. Func = %s",
               label);
     connection->disconnect();
+  }
+}
+
+bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, const std::string& peer,
+                            tolm::Header& header, const char*& label) {
+  tolm::HeaderBytes headerBytes{};
+  if (!readExactly(connection, headerBytes)) {
+    daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
+              peer.c_str());
+    return false;
+  }
+  header = tolm::decodeHeader(headerBytes);
+  label = tolm::functionLabel(header.function);
+  if (!tolm::bodyLengthAcceptable(header.function, header.length)) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::processConnection has packet size > 4K or < MIN on %s: Ignoring", label);
+    return false;
+  }
+  return true;
+}
+
+bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& peer,
+                          const tolm::Header& header, const char* label,
+                          std::vector<uint8_t>& body) {
+  try {
+    body.resize(static_cast<std::size_t>(header.length));
+  } catch (const std::bad_alloc&) {
+    daemonLogStars(kLogAlert, kAllocationStars);
+    daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR IN TolmDaemon::processConnection");
+    daemonLog(kLogAlert, "* Tried to allocate %d bytes", header.length);
+    daemonLogStars(kLogAlert, kAllocationStars);
+    return false;
+  }
+  const uint32_t answerCode = tolm::answerCodeFor(header.function);
+  if (!readExactly(connection, body)) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
+              "data) func = %s",
+              peer.c_str(), label);
+    sendAnswer(connection, answerCode, tolm::kRcBadPacket, label);
+    return false;
+  }
+  // The version is checked only now, after the whole body: the answer must not leave unread
+  // request bytes behind.
+  if (header.version != tolm::kProtocolVersion) {
+    daemonLog(kLogAlert,
+              "TolmDaemon::processConnection - Client %s has incompatible version func = %s",
+              peer.c_str(), label);
+    sendAnswer(connection, answerCode, tolm::kRcBadVersion, label);
+    return false;
+  }
+  return true;
+}
+
+int TolmDaemon::dispatch(const teska::Reference<teska::InetSocketImpl>& connection,
+                         const std::string& peer, const tolm::Header& header,
+                         std::span<const uint8_t> body, tolm::HeaderBytes& answer) {
+  switch (header.function) {
+    case tolm::kFuncRegister:
+      return doRegistration(connection, answer, body);
+    case tolm::kFuncDeregister:
+      return doDeregistration(connection, answer, body);
+    case tolm::kFuncSignal: {
+      int handled = doSignal(connection, answer, body);
+      daemonLog(kLogDebug, "TolmDaemon::processConnection - rc from doSignal = %d", handled);
+      return handled;
+    }
+    default:
+      daemonLog(kLogAlert, "Tolm::processConnection received invalid request from %s (func id: %d)",
+                peer.c_str(), static_cast<int32_t>(header.function));
+      answer = tolm::buildAnswer(tolm::kAnswerUnknown, tolm::kRcInvalidRequest);
+      return 0;
   }
 }
 
