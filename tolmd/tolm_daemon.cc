@@ -37,11 +37,13 @@ void logSocketException(const char* place, const teska::SocketException& e) {
 }  // namespace
 
 TolmDaemon::TolmDaemon(EventDb& db, teska::Reference<teska::InetServerSocketImpl> listener,
-                       std::string programName, std::function<void()> serviceEnded)
+                       std::string programName, std::function<void()> serviceEnded,
+                       std::function<void()> serving)
     : db_(db),
       listener_(std::move(listener)),
       programName_(std::move(programName)),
-      serviceEnded_(std::move(serviceEnded)) {}
+      serviceEnded_(std::move(serviceEnded)),
+      serving_(std::move(serving)) {}
 
 TolmDaemon::~TolmDaemon() {
   shutdown();
@@ -73,6 +75,9 @@ void TolmDaemon::run() {
     registry_->start();
     daemonLog(kLogInfo, "%s listening on all interfaces at port %d", programName_.c_str(),
               static_cast<int>(ntohs(listener_->port())));
+    if (serving_) {
+      serving_();
+    }
     serve();
     withdraw();
     stopWorkers();

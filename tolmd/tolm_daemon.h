@@ -43,8 +43,11 @@ inline constexpr unsigned kAcceptBackoffMicroseconds = 100000;
 
 class TolmDaemon : public teska::Thread {
  public:
+  // `serving` (may be empty) is called from the service thread each time the service is
+  // advertised and about to accept connections.
   TolmDaemon(EventDb& db, teska::Reference<teska::InetServerSocketImpl> listener,
-             std::string programName, std::function<void()> serviceEnded);
+             std::string programName, std::function<void()> serviceEnded,
+             std::function<void()> serving = {});
   // Stops a running service first.
   ~TolmDaemon() override;
 
@@ -100,6 +103,7 @@ class TolmDaemon : public teska::Thread {
   teska::Reference<teska::InetServerSocketImpl> listener_;
   const std::string programName_;
   const std::function<void()> serviceEnded_;
+  const std::function<void()> serving_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   std::unique_ptr<Signaler> signaler_;

@@ -203,10 +203,12 @@ int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& 
   ::signal(SIGPIPE, SIG_IGN);
   logPrivilegeDrop(dropPrivileges(kServiceUser));
 
-  auto daemon = std::make_unique<TolmDaemon>(*db, listener, kProgramName,
-                                             [&pipe] { pipe.write(kServiceStopped); });
+  // The parent of the detach returns once the service is advertised and accepting (or the
+  // process has ended); `ready` outlives the daemon, whose thread sends it.
+  auto daemon = std::make_unique<TolmDaemon>(
+      *db, listener, kProgramName, [&pipe] { pipe.write(kServiceStopped); },
+      [&ready] { ready.send(); });
   startQuietly(*daemon);
-  ready.send();
   mainLoop(*daemon, pipe);
 
   // The service thread is gone before the database and the socket it used are closed.
