@@ -140,7 +140,7 @@ TEST_F(TolmClientTest, OversizedRequestIsSentAndTheClosedConnectionGivesMinus11)
 TEST_F(TolmClientTest, DaemonClosingMidWriteDoesNotKillTheCaller) {
   // Far more than the socket buffers hold: the write is still going when the daemon, having
   // read only the header, closes, so the kernel answers with EPIPE and SIGPIPE.
-  const std::vector<uint8_t> payload(16 * 1024 * 1024, 0x5A);
+  const std::vector<uint8_t> payload(std::size_t{16} * 1024 * 1024, 0x5A);
   EXPECT_EQ(client_.signalEvent("huge", payload.data(), static_cast<int>(payload.size()), 0, 0),
             TolmClient::kNetworkFailure);
 }
@@ -177,7 +177,7 @@ TEST_F(TolmClientTest, ManyThreadsSignalAtOnce) {
   for (int t = 0; t < kThreads; ++t) {
     EXPECT_EQ(failures[t], 0) << "thread " << t;
   }
-  EXPECT_EQ(gDaemon->requests().size(), before + kThreads * kEach);
+  EXPECT_EQ(gDaemon->requests().size(), before + std::size_t{kThreads} * kEach);
 }
 
 // Last, because it costs the real 10-second limit once.

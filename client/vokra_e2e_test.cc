@@ -32,7 +32,7 @@ struct Services {
   std::unique_ptr<nvo_test::DaemonProcess> listener;
 };
 
-Services* gServices = nullptr;
+std::unique_ptr<Services> gServices;
 
 class VokraEndToEndTest : public ::testing::Test {
  protected:
@@ -41,7 +41,7 @@ class VokraEndToEndTest : public ::testing::Test {
       return;
     }
     testing::useFastSlpConfig();
-    gServices = new Services;
+    gServices = std::make_unique<Services>();
     gServices->agent.start();
     gServices->tolmd = std::make_unique<nvo_test::DaemonProcess>(nvo_test::buildBinary("tolmd"),
                                                                  std::vector<std::string>{"-d"});
@@ -59,8 +59,7 @@ class VokraEndToEndTest : public ::testing::Test {
     if (gServices != nullptr && gServices->listener != nullptr) {
       gServices->listener->stop(milliseconds(15000));
     }
-    delete gServices;
-    gServices = nullptr;
+    gServices.reset();
   }
   void SetUp() override {
     if (!nvo_test::inSandbox()) {

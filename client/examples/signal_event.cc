@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <vokra/socket_util.h>
 #include <vokra/tolm_client.h>
 #include <vokra/tolm_server_info.h>
 

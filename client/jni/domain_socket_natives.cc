@@ -256,6 +256,8 @@ JNIEXPORT void JNICALL Java_com_orvanta_nvo_api_net_DomainSocketImpl_waitForOutp
   vokra::waitFor(env, self, false);
 }
 
+// The JNI names of overloaded natives end in "__" and an argument signature.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 JNIEXPORT void JNICALL Java_com_orvanta_nvo_api_net_DomainSocketImpl_sendUserCredentials__II(
     JNIEnv* /*env*/, jobject /*self*/, jint /*uid*/, jint /*gid*/) {
   // Credentials travel implicitly with a Unix-domain connection (the server reads them with
@@ -263,6 +265,7 @@ JNIEXPORT void JNICALL Java_com_orvanta_nvo_api_net_DomainSocketImpl_sendUserCre
 }
 
 JNIEXPORT void JNICALL
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 Java_com_orvanta_nvo_api_net_DomainSocketImpl_sendUserCredentials__(JNIEnv* env, jobject self) {
   Java_com_orvanta_nvo_api_net_DomainSocketImpl_sendUserCredentials__II(
       env, self, static_cast<jint>(getuid()), static_cast<jint>(getgid()));
