@@ -5,6 +5,7 @@
 #include "slp/codec.h"
 #include "slp/log.h"
 #include "slp/process_watch.h"
+#include "slp/reply_fit.h"
 #include "slp/text.h"
 #include "slp/wire_buffer.h"
 

@@ -1,8 +1,5 @@
 #include "slp/codec.h"
 
-#include <functional>
-#include <type_traits>
-
 #include "slp/text.h"
 #include "slp/wire_buffer.h"
 
@@ -73,178 +70,223 @@ bool endsAfterError(const WireReader& r, uint16_t error) {
   return error != 0 && r.remaining() == 0;
 }
 
+SrvRqst readSrvRqst(WireReader& r) {
+  SrvRqst m;
+  m.prList = r.string();
+  m.serviceType = r.string();
+  m.scopes = r.string();
+  m.predicate = r.string();
+  m.spi = r.string();
+  return m;
+}
+
+SrvRply readSrvRply(WireReader& r) {
+  SrvRply m;
+  m.error = r.u16();
+  if (endsAfterError(r, m.error)) {
+    return m;
+  }
+  uint16_t count = r.u16();
+  if (size_t{count} * 6 > r.remaining()) {
+    throw WireError("URL entry count exceeds the message");
+  }
+  for (uint16_t i = 0; i < count; ++i) {
+    m.urls.push_back(readUrlEntry(r));
+  }
+  return m;
+}
+
+SrvReg readSrvReg(WireReader& r) {
+  SrvReg m;
+  m.entry = readUrlEntry(r);
+  m.serviceType = r.string();
+  m.scopes = r.string();
+  m.attrs = r.string();
+  m.attrAuths = readAuths(r, r.u8());
+  return m;
+}
+
+SrvDeReg readSrvDeReg(WireReader& r) {
+  SrvDeReg m;
+  m.scopes = r.string();
+  m.entry = readUrlEntry(r);
+  m.tags = r.string();
+  return m;
+}
+
+AttrRqst readAttrRqst(WireReader& r) {
+  AttrRqst m;
+  m.prList = r.string();
+  m.url = r.string();
+  m.scopes = r.string();
+  m.tags = r.string();
+  m.spi = r.string();
+  return m;
+}
+
+AttrRply readAttrRply(WireReader& r) {
+  AttrRply m;
+  m.error = r.u16();
+  if (endsAfterError(r, m.error)) {
+    return m;
+  }
+  m.attrs = r.string();
+  m.auths = readAuths(r, r.u8());
+  return m;
+}
+
+DaAdvert readDaAdvert(WireReader& r) {
+  DaAdvert m;
+  m.error = r.u16();
+  m.bootTimestamp = r.u32();
+  m.url = r.string();
+  m.scopes = r.string();
+  m.attrs = r.string();
+  m.spiList = r.string();
+  m.auths = readAuths(r, r.u8());
+  return m;
+}
+
+SrvTypeRqst readSrvTypeRqst(WireReader& r) {
+  SrvTypeRqst m;
+  m.prList = r.string();
+  // Length 0xFFFF means "all naming authorities" and no string follows.
+  if (r.u16() != 0xffff) {
+    r.seek(r.position() - 2);
+    m.namingAuthority = r.string();
+  }
+  m.scopes = r.string();
+  return m;
+}
+
+SrvTypeRply readSrvTypeRply(WireReader& r) {
+  SrvTypeRply m;
+  m.error = r.u16();
+  if (!endsAfterError(r, m.error)) {
+    m.types = r.string();
+  }
+  return m;
+}
+
+SaAdvert readSaAdvert(WireReader& r) {
+  SaAdvert m;
+  m.url = r.string();
+  m.scopes = r.string();
+  m.attrs = r.string();
+  m.auths = readAuths(r, r.u8());
+  return m;
+}
+
 Body readBody(Function f, WireReader& r) {
   switch (f) {
-    case Function::kSrvRqst: {
-      SrvRqst m;
-      m.prList = r.string();
-      m.serviceType = r.string();
-      m.scopes = r.string();
-      m.predicate = r.string();
-      m.spi = r.string();
-      return m;
-    }
-    case Function::kSrvRply: {
-      SrvRply m;
-      m.error = r.u16();
-      if (endsAfterError(r, m.error)) {
-        return m;
-      }
-      uint16_t count = r.u16();
-      if (size_t{count} * 6 > r.remaining()) {
-        throw WireError("URL entry count exceeds the message");
-      }
-      for (uint16_t i = 0; i < count; ++i) {
-        m.urls.push_back(readUrlEntry(r));
-      }
-      return m;
-    }
-    case Function::kSrvReg: {
-      SrvReg m;
-      m.entry = readUrlEntry(r);
-      m.serviceType = r.string();
-      m.scopes = r.string();
-      m.attrs = r.string();
-      m.attrAuths = readAuths(r, r.u8());
-      return m;
-    }
-    case Function::kSrvDeReg: {
-      SrvDeReg m;
-      m.scopes = r.string();
-      m.entry = readUrlEntry(r);
-      m.tags = r.string();
-      return m;
-    }
+    case Function::kSrvRqst:
+      return readSrvRqst(r);
+    case Function::kSrvRply:
+      return readSrvRply(r);
+    case Function::kSrvReg:
+      return readSrvReg(r);
+    case Function::kSrvDeReg:
+      return readSrvDeReg(r);
     case Function::kSrvAck:
       return SrvAck{r.u16()};
-    case Function::kAttrRqst: {
-      AttrRqst m;
-      m.prList = r.string();
-      m.url = r.string();
-      m.scopes = r.string();
-      m.tags = r.string();
-      m.spi = r.string();
-      return m;
-    }
-    case Function::kAttrRply: {
-      AttrRply m;
-      m.error = r.u16();
-      if (endsAfterError(r, m.error)) {
-        return m;
-      }
-      m.attrs = r.string();
-      m.auths = readAuths(r, r.u8());
-      return m;
-    }
-    case Function::kDaAdvert: {
-      DaAdvert m;
-      m.error = r.u16();
-      m.bootTimestamp = r.u32();
-      m.url = r.string();
-      m.scopes = r.string();
-      m.attrs = r.string();
-      m.spiList = r.string();
-      m.auths = readAuths(r, r.u8());
-      return m;
-    }
-    case Function::kSrvTypeRqst: {
-      SrvTypeRqst m;
-      m.prList = r.string();
-      uint16_t naLength = r.u16();
-      if (naLength != 0xffff) {
-        r.seek(r.position() - 2);
-        m.namingAuthority = r.string();
-      }
-      m.scopes = r.string();
-      return m;
-    }
-    case Function::kSrvTypeRply: {
-      SrvTypeRply m;
-      m.error = r.u16();
-      if (endsAfterError(r, m.error)) {
-        return m;
-      }
-      m.types = r.string();
-      return m;
-    }
-    case Function::kSaAdvert: {
-      SaAdvert m;
-      m.url = r.string();
-      m.scopes = r.string();
-      m.attrs = r.string();
-      m.auths = readAuths(r, r.u8());
-      return m;
-    }
+    case Function::kAttrRqst:
+      return readAttrRqst(r);
+    case Function::kAttrRply:
+      return readAttrRply(r);
+    case Function::kDaAdvert:
+      return readDaAdvert(r);
+    case Function::kSrvTypeRqst:
+      return readSrvTypeRqst(r);
+    case Function::kSrvTypeRply:
+      return readSrvTypeRply(r);
+    case Function::kSaAdvert:
+      return readSaAdvert(r);
   }
   throw WireError("unknown function");
 }
 
+void writeFields(WireWriter& w, const SrvRqst& m) {
+  w.string(m.prList);
+  w.string(m.serviceType);
+  w.string(m.scopes);
+  w.string(m.predicate);
+  w.string(m.spi);
+}
+
+void writeFields(WireWriter& w, const SrvRply& m) {
+  w.u16(m.error);
+  w.u16(static_cast<uint32_t>(m.urls.size()));
+  for (const UrlEntry& e : m.urls) {
+    writeUrlEntry(w, e);
+  }
+}
+
+void writeFields(WireWriter& w, const SrvReg& m) {
+  writeUrlEntry(w, m.entry);
+  w.string(m.serviceType);
+  w.string(m.scopes);
+  w.string(m.attrs);
+  writeAuths(w, m.attrAuths);
+}
+
+void writeFields(WireWriter& w, const SrvDeReg& m) {
+  w.string(m.scopes);
+  writeUrlEntry(w, m.entry);
+  w.string(m.tags);
+}
+
+void writeFields(WireWriter& w, const SrvAck& m) {
+  w.u16(m.error);
+}
+
+void writeFields(WireWriter& w, const AttrRqst& m) {
+  w.string(m.prList);
+  w.string(m.url);
+  w.string(m.scopes);
+  w.string(m.tags);
+  w.string(m.spi);
+}
+
+void writeFields(WireWriter& w, const AttrRply& m) {
+  w.u16(m.error);
+  w.string(m.attrs);
+  writeAuths(w, m.auths);
+}
+
+void writeFields(WireWriter& w, const DaAdvert& m) {
+  w.u16(m.error);
+  w.u32(m.bootTimestamp);
+  w.string(m.url);
+  w.string(m.scopes);
+  w.string(m.attrs);
+  w.string(m.spiList);
+  writeAuths(w, m.auths);
+}
+
+void writeFields(WireWriter& w, const SrvTypeRqst& m) {
+  w.string(m.prList);
+  if (m.namingAuthority) {
+    w.string(*m.namingAuthority);
+  } else {
+    w.u16(0xffff);
+  }
+  w.string(m.scopes);
+}
+
+void writeFields(WireWriter& w, const SrvTypeRply& m) {
+  w.u16(m.error);
+  w.string(m.types);
+}
+
+void writeFields(WireWriter& w, const SaAdvert& m) {
+  w.string(m.url);
+  w.string(m.scopes);
+  w.string(m.attrs);
+  writeAuths(w, m.auths);
+}
+
 void writeBody(WireWriter& w, const Body& body) {
-  std::visit(
-      [&w](const auto& m) {
-        using T = std::decay_t<decltype(m)>;
-        if constexpr (std::is_same_v<T, SrvRqst>) {
-          w.string(m.prList);
-          w.string(m.serviceType);
-          w.string(m.scopes);
-          w.string(m.predicate);
-          w.string(m.spi);
-        } else if constexpr (std::is_same_v<T, SrvRply>) {
-          w.u16(m.error);
-          w.u16(static_cast<uint32_t>(m.urls.size()));
-          for (const UrlEntry& e : m.urls) {
-            writeUrlEntry(w, e);
-          }
-        } else if constexpr (std::is_same_v<T, SrvReg>) {
-          writeUrlEntry(w, m.entry);
-          w.string(m.serviceType);
-          w.string(m.scopes);
-          w.string(m.attrs);
-          writeAuths(w, m.attrAuths);
-        } else if constexpr (std::is_same_v<T, SrvDeReg>) {
-          w.string(m.scopes);
-          writeUrlEntry(w, m.entry);
-          w.string(m.tags);
-        } else if constexpr (std::is_same_v<T, SrvAck>) {
-          w.u16(m.error);
-        } else if constexpr (std::is_same_v<T, AttrRqst>) {
-          w.string(m.prList);
-          w.string(m.url);
-          w.string(m.scopes);
-          w.string(m.tags);
-          w.string(m.spi);
-        } else if constexpr (std::is_same_v<T, AttrRply>) {
-          w.u16(m.error);
-          w.string(m.attrs);
-          writeAuths(w, m.auths);
-        } else if constexpr (std::is_same_v<T, DaAdvert>) {
-          w.u16(m.error);
-          w.u32(m.bootTimestamp);
-          w.string(m.url);
-          w.string(m.scopes);
-          w.string(m.attrs);
-          w.string(m.spiList);
-          writeAuths(w, m.auths);
-        } else if constexpr (std::is_same_v<T, SrvTypeRqst>) {
-          w.string(m.prList);
-          if (m.namingAuthority) {
-            w.string(*m.namingAuthority);
-          } else {
-            w.u16(0xffff);
-          }
-          w.string(m.scopes);
-        } else if constexpr (std::is_same_v<T, SrvTypeRply>) {
-          w.u16(m.error);
-          w.string(m.types);
-        } else {
-          static_assert(std::is_same_v<T, SaAdvert>);
-          w.string(m.url);
-          w.string(m.scopes);
-          w.string(m.attrs);
-          writeAuths(w, m.auths);
-        }
-      },
-      body);
+  std::visit([&w](const auto& m) { writeFields(w, m); }, body);
 }
 
 // Reads the extension chain starting at `offset`. Offsets must increase strictly and leave
@@ -360,103 +402,6 @@ std::vector<uint8_t> encode(const Message& message) {
   }
   w.patch24(2, static_cast<uint32_t>(w.size()));
   return w.take();
-}
-
-namespace {
-
-// Splits a list at the commas outside parentheses (an attribute list's top level).
-std::vector<std::string> topLevelItems(const std::string& list) {
-  std::vector<std::string> items;
-  int depth = 0;
-  size_t start = 0;
-  for (size_t i = 0; i <= list.size(); ++i) {
-    if (i == list.size() || (list[i] == ',' && depth == 0)) {
-      items.push_back(list.substr(start, i - start));
-      start = i + 1;
-    } else if (list[i] == '(') {
-      ++depth;
-    } else if (list[i] == ')' && depth > 0) {
-      --depth;
-    }
-  }
-  return items;
-}
-
-std::string joinPrefix(const std::vector<std::string>& items, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += (i == 0 ? "" : ",") + items[i];
-  }
-  return out;
-}
-
-// The number of items of a truncatable reply, and a way to keep only the first n.
-struct Truncatable {
-  size_t count = 0;
-  std::function<void(Message&, size_t)> keep;
-};
-
-Truncatable truncatableOf(const Message& message) {
-  if (const auto* rply = std::get_if<SrvRply>(&message.body)) {
-    std::vector<UrlEntry> all = rply->urls;
-    return {all.size(), [all](Message& m, size_t n) {
-              std::get<SrvRply>(m.body).urls.assign(all.begin(),
-                                                    all.begin() + static_cast<long>(n));
-            }};
-  }
-  if (const auto* rply = std::get_if<AttrRply>(&message.body)) {
-    std::vector<std::string> items = topLevelItems(rply->attrs);
-    return {items.size(), [items](Message& m, size_t n) {
-              std::get<AttrRply>(m.body).attrs = joinPrefix(items, n);
-            }};
-  }
-  if (const auto* rply = std::get_if<SrvTypeRply>(&message.body)) {
-    std::vector<std::string> items = topLevelItems(rply->types);
-    return {items.size(), [items](Message& m, size_t n) {
-              std::get<SrvTypeRply>(m.body).types = joinPrefix(items, n);
-            }};
-  }
-  throw WireError("message does not fit and cannot be truncated");
-}
-
-}  // namespace
-
-std::vector<uint8_t> encodeWithin(Message message, size_t limit) {
-  try {
-    std::vector<uint8_t> whole = encode(message);
-    if (whole.size() <= limit) {
-      return whole;
-    }
-  } catch (const WireError&) {
-    // A field overflowed (a list longer than 65535 bytes): truncate like an oversized reply.
-  }
-  Truncatable t = truncatableOf(message);
-  message.header.flags |= kFlagOverflow;
-  // Binary search for the largest prefix that fits; `lo` items always fit once checked.
-  size_t lo = 0;
-  size_t hi = t.count;
-  t.keep(message, 0);
-  std::vector<uint8_t> best = encode(message);
-  if (best.size() > limit) {
-    throw WireError("even an empty reply exceeds the limit");
-  }
-  while (lo < hi) {
-    size_t mid = lo + (hi - lo + 1) / 2;
-    t.keep(message, mid);
-    std::vector<uint8_t> candidate;
-    try {
-      candidate = encode(message);
-    } catch (const WireError&) {
-      candidate.clear();
-    }
-    if (!candidate.empty() && candidate.size() <= limit) {
-      lo = mid;
-      best = std::move(candidate);
-    } else {
-      hi = mid - 1;
-    }
-  }
-  return best;
 }
 
 }  // namespace vslp

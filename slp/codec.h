@@ -48,11 +48,6 @@ std::optional<uint32_t> peekLength(std::span<const uint8_t> data);
 // when a string exceeds 65535 bytes, a count its field or the message 16 MiB.
 std::vector<uint8_t> encode(const Message& message);
 
-// Encodes `message` in at most `limit` bytes. When the whole reply does not fit, trailing URL
-// entries (SrvRply), attributes (AttrRply) or service types (SrvTypeRply) are left out whole
-// and OVERFLOW is set; any other message that does not fit throws WireError.
-std::vector<uint8_t> encodeWithin(Message message, size_t limit);
-
 // True when the extension id lies in the mandatory range (0x4000-0x7FFF).
 bool isMandatoryExtension(uint16_t id);
 

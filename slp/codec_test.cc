@@ -227,48 +227,5 @@ TEST(CodecTest, EncodeRefusesFieldsThatDoNotFit) {
   EXPECT_THROW(encode(m), WireError);
 }
 
-TEST(CodecTest, EncodeWithinDropsWholeUrlEntriesAndSetsOverflow) {
-  SrvRply rply;
-  for (int i = 0; i < 100; ++i) {
-    rply.urls.push_back(
-        UrlEntry{65535, "service:tolm.x://10.0.0." + std::to_string(i) + ":3456", {}});
-  }
-  Message m{Header{0, 9, "en", {}}, rply};
-  Bytes bytes = encodeWithin(m, 1400);
-  ASSERT_LE(bytes.size(), 1400u);
-  DecodeResult d = decode(bytes);
-  ASSERT_TRUE(d.message) << d.reason;
-  EXPECT_NE(d.message->header.flags & kFlagOverflow, 0);
-  const auto& urls = std::get<SrvRply>(d.message->body).urls;
-  ASSERT_GT(urls.size(), 10u);
-  ASSERT_LT(urls.size(), 100u);
-  for (size_t i = 0; i < urls.size(); ++i) {
-    EXPECT_EQ(urls[i], rply.urls[i]);
-  }
-  // One more entry would not have fitted.
-  SrvRply more{0, std::vector<UrlEntry>(rply.urls.begin(), rply.urls.begin() + urls.size() + 1)};
-  EXPECT_GT(encode(Message{m.header, more}).size(), 1400u);
-}
-
-TEST(CodecTest, EncodeWithinCutsAttributeListsAtWholeAttributes) {
-  std::string attrs;
-  for (int i = 0; i < 200; ++i) {
-    attrs += (i ? "," : "") + std::string("(tag") + std::to_string(i) + "=value,other)";
-  }
-  Bytes bytes = encodeWithin(Message{Header{0, 9, "en", {}}, AttrRply{0, attrs, {}}}, 1400);
-  ASSERT_LE(bytes.size(), 1400u);
-  DecodeResult d = decode(bytes);
-  ASSERT_TRUE(d.message);
-  const std::string& got = std::get<AttrRply>(d.message->body).attrs;
-  EXPECT_EQ(attrs.compare(0, got.size(), got), 0);
-  EXPECT_EQ(got.back(), ')');
-  EXPECT_NE(d.message->header.flags & kFlagOverflow, 0);
-}
-
-TEST(CodecTest, EncodeWithinLeavesSmallRepliesAlone) {
-  Message m{Header{0, 9, "en", {}}, SrvRply{0, {UrlEntry{1, "service:x://h", {}}}}};
-  EXPECT_EQ(encodeWithin(m, 1400), encode(m));
-}
-
 }  // namespace
 }  // namespace vslp

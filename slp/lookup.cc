@@ -160,17 +160,18 @@ bool Lookup::finished(SteadyClock::time_point now) const {
   return multicastDone_ && exchangesDone;
 }
 
-Lookup::Outcome Lookup::run(const Handler& handler) {
-  SteadyClock::time_point start = SteadyClock::now();
+bool Lookup::start() {
+  SteadyClock::time_point begin = SteadyClock::now();
   bool localUp = startLocal();
-  for (const InterfaceAddress& a : multicastInterfaces(listInterfaces(), settings_.interfaces)) {
-    if (settings_.multicast) {
+  if (settings_.multicast) {
+    for (const InterfaceAddress& a : multicastInterfaces(listInterfaces(), settings_.interfaces)) {
       interfaceAddresses_.push_back(a.address);
     }
   }
-  deadline_ = start + (interfaceAddresses_.empty() ? settings_.unicastMaximumWait
+  deadline_ = begin + (interfaceAddresses_.empty() ? settings_.unicastMaximumWait
                                                    : settings_.multicastMaximumWait);
   if (localUp && isLoopbackAddress(settings_.agent)) {
+    // The local agent answers by TCP; listing this host keeps it from answering again.
     // Loopback addresses name every host, so they never go into the list.
     for (const InterfaceAddress& a : listInterfaces()) {
       if (!isLoopbackAddress(a.address)) {
@@ -185,49 +186,65 @@ Lookup::Outcome Lookup::run(const Handler& handler) {
     multicastDone_ = false;
     multicastRound();
   }
-  if (!localUp && !multicastSent_) {
+  return localUp || multicastSent_;
+}
+
+void Lookup::advanceRounds(SteadyClock::time_point now) {
+  if (multicastDone_ || now < roundEnd_) {
+    return;
+  }
+  bool quiet = !newThisRound_ && round_ >= 2;
+  if (quiet || round_ >= settings_.multicastTimeouts.size()) {
+    multicastDone_ = true;
+  } else {
+    multicastRound();
+  }
+}
+
+bool Lookup::waitAndDispatch(const Handler& handler) {
+  std::vector<pollfd> fds;
+  std::vector<TcpExchange*> exchanges;
+  if (udp_.valid()) {
+    fds.push_back({udp_.get(), POLLIN, 0});
+  }
+  if (local_ && !local_->finished()) {
+    exchanges.push_back(local_.get());
+  }
+  for (auto& x : retries_) {
+    if (!x->finished()) {
+      exchanges.push_back(x.get());
+    }
+  }
+  for (TcpExchange* x : exchanges) {
+    fds.push_back({x->fd(), x->events(), 0});
+  }
+  SteadyClock::time_point wakeAt = multicastDone_ ? deadline_ : std::min(roundEnd_, deadline_);
+  pollFor(fds, std::chrono::ceil<std::chrono::milliseconds>(wakeAt - SteadyClock::now()));
+  size_t base = udp_.valid() ? 1 : 0;
+  if (udp_.valid() && (fds[0].revents & POLLIN) != 0 && !onDatagram(handler)) {
+    return false;
+  }
+  for (size_t i = 0; i < exchanges.size(); ++i) {
+    exchanges[i]->onEvents(fds[base + i].revents);
+    if (!onExchange(*exchanges[i], handler)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Lookup::Outcome Lookup::run(const Handler& handler) {
+  if (!start()) {
     return Outcome::kNetworkError;
   }
   while (true) {
     SteadyClock::time_point now = SteadyClock::now();
-    if (!multicastDone_ && now >= roundEnd_) {
-      bool quiet = !newThisRound_ && round_ >= 2;
-      if (quiet || round_ >= settings_.multicastTimeouts.size()) {
-        multicastDone_ = true;
-      } else {
-        multicastRound();
-      }
-    }
+    advanceRounds(now);
     if (finished(now)) {
       return Outcome::kComplete;
     }
-    std::vector<pollfd> fds;
-    std::vector<TcpExchange*> exchanges;
-    if (udp_.valid()) {
-      fds.push_back({udp_.get(), POLLIN, 0});
-    }
-    if (local_ && !local_->finished()) {
-      exchanges.push_back(local_.get());
-    }
-    for (auto& x : retries_) {
-      if (!x->finished()) {
-        exchanges.push_back(x.get());
-      }
-    }
-    for (TcpExchange* x : exchanges) {
-      fds.push_back({x->fd(), x->events(), 0});
-    }
-    SteadyClock::time_point wakeAt = multicastDone_ ? deadline_ : std::min(roundEnd_, deadline_);
-    pollFor(fds, std::chrono::ceil<std::chrono::milliseconds>(wakeAt - SteadyClock::now()));
-    size_t base = udp_.valid() ? 1 : 0;
-    if (udp_.valid() && (fds[0].revents & POLLIN) != 0 && !onDatagram(handler)) {
+    if (!waitAndDispatch(handler)) {
       return Outcome::kStopped;
-    }
-    for (size_t i = 0; i < exchanges.size(); ++i) {
-      exchanges[i]->onEvents(fds[base + i].revents);
-      if (!onExchange(*exchanges[i], handler)) {
-        return Outcome::kStopped;
-      }
     }
   }
 }

@@ -39,6 +39,12 @@ class Lookup {
   Outcome run(const Handler& handler);
 
  private:
+  // Asks the local agent and sends the first multicast round; false when neither could be
+  // done.
+  bool start();
+  void advanceRounds(std::chrono::steady_clock::time_point now);
+  // One poll() and the replies it brought; false when the handler asked to stop.
+  bool waitAndDispatch(const Handler& handler);
   std::vector<uint8_t> encodeRequest(const std::vector<std::string>& prList, bool multicast);
   bool startLocal();
   void multicastRound();
