@@ -56,8 +56,10 @@ foreach(header IN LISTS VOKRA_PUBLIC_HEADERS)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VOKRA_DIR}/${header})
   file(READ ${VOKRA_DIR}/${header} _vokra_text)
   string(REPLACE "#include \"client/" "#include \"" _vokra_text "${_vokra_text}")
-  file(CONFIGURE OUTPUT ${VOKRA_STAGED_INCLUDE_DIR}/vokra/${header}
-       CONTENT "${_vokra_text}" @ONLY)
+  # Written through a copy so that an unchanged header keeps its time stamp.
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header} "${_vokra_text}")
+  configure_file(${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header}
+                 ${VOKRA_STAGED_INCLUDE_DIR}/vokra/${header} COPYONLY)
   list(APPEND _vokra_staged_headers ${VOKRA_STAGED_INCLUDE_DIR}/vokra/${header})
 endforeach()
 
@@ -81,5 +83,5 @@ install(FILES ${_vokra_staged_headers}
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vokra.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT vokra)
 
-include(${VOKRA_DIR}/tools/tools.cmake OPTIONAL)
-include(${VOKRA_DIR}/libvokra_tests.cmake OPTIONAL)
+include(${VOKRA_DIR}/tools/tools.cmake)
+include(${VOKRA_DIR}/libvokra_tests.cmake)
