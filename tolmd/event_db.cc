@@ -15,7 +15,6 @@
 
 #include <sys/stat.h>
 
-#include "outside/thread.h"
 #include "tolmd/daemon_log.h"
 #include "tolmd/event_db_exception.h"
 
@@ -184,7 +183,6 @@ void EventDb::sync() {
 }
 
 __db* EventDb::handleFor(const char* word) {
-  teska::Thread::yield();
   if (!db_) {
     throw EventDbException(std::string("EventDb::") + word + " - Database is not open");
   }

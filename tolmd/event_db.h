@@ -8,8 +8,10 @@
 // Owns the database handle (closed by close() and the destructor). The handle has one cursor,
 // shared by every user: the database library is not thread aware, so a caller holds mutex()
 // (lock()/unlock()) across any sequence of operations that positions and then uses the cursor.
-// Every operation except open() and close() first yields to other threads and throws
-// EventDbException when the database is not open. The handle stays open after every failure.
+// Every operation except open() and close() throws EventDbException when the database is not
+// open. The handle stays open after every failure. Operations do not yield: threads are
+// preemptive, and a yield per record made long walks (a registration looks through every
+// listener of its event) spend most of their time in the scheduler.
 //
 // File location (default constructor): as root "/var/lib/tolm/tolmd_event_db.dat", its
 // directories created with mode 0755 and the file given mode 0600 and handed to the user the
@@ -92,7 +94,7 @@ class EventDb {
     void operator()(__db* db) const;
   };
 
-  // Yields, then returns the open handle or throws "EventDb::<word> - Database is not open".
+  // The open handle, or throws "EventDb::<word> - Database is not open".
   __db* handleFor(const char* word);
   void locateDefault();
   bool openExisting();

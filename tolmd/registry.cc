@@ -132,7 +132,7 @@ void Registry::answer(const RegistryTransaction& transaction, int32_t result) {
   const bool deregistration = transaction.isDeregistration();
   const tolm::HeaderBytes bytes =
       tolm::buildAnswer(deregistration ? tolm::kAnswerDeregister : tolm::kAnswerRegister, result);
-  if (!writeAll(transaction.connection(), bytes)) {
+  if (!writeAll(transaction.connection(), bytes, kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert, "Registry::processTrans failed to write response to %s",
               transaction.connection().peerAddrString().c_str());
     return;
@@ -179,10 +179,10 @@ bool Registry::canConnectToClient(const EventDbRec& rec) {
     socket.setTimeouts(kProbeTimeoutSeconds);
     socket.connect(rec.address(), hostOrderPort(rec.port()));
     bool reachable = false;
-    if (writeAll(socket, tolm::buildPing())) {
+    if (writeAll(socket, tolm::buildPing(), kProbeTimeoutSeconds)) {
       tolm::HeaderBytes reply{};
-      reachable =
-          readExactly(socket, reply) && tolm::decodeHeader(reply).function == tolm::kAnswerPing;
+      reachable = readExactly(socket, reply, kProbeTimeoutSeconds) &&
+                  tolm::decodeHeader(reply).function == tolm::kAnswerPing;
     }
     socket.disconnect();
     return reachable;

@@ -152,7 +152,7 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
     socket.setTimeouts(timeoutSeconds_);
     socket.connect(rec.address(), hostOrderPort(rec.port()));
     connected = true;
-    if (!writeAll(socket, packet)) {
+    if (!writeAll(socket, packet, timeoutSeconds_)) {
       daemonLog(kLogAlert, "Signaler::notifyClient - failed to write notification to %s",
                 socket.peerAddrString().c_str());
     } else if (staggerType == tolm::kStaggerSequential) {
@@ -160,7 +160,7 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
       // (and, through the database lock, the Registry) for longer than that.
       daemonLog(kLogDebug, "In Stagger Sequential, waiting for client to respond");
       uint8_t acknowledgement[tolm::kSequentialAckSize];
-      delivered = readExactly(socket, acknowledgement);
+      delivered = readExactly(socket, acknowledgement, timeoutSeconds_);
       if (!delivered) {
         daemonLog(kLogAlert, "Signaler::notifyClient - %s failed to respond to sequential signal",
                   socket.peerAddrString().c_str());

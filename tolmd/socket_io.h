@@ -1,7 +1,7 @@
 // Whole-buffer reads and writes on the socket layer's connections, as the daemon's
 // conversations need them: a request, answer or notification counts only when every byte of it
-// went through. Each underlying call waits at most the socket's own time-out, and every pass
-// either moves bytes or ends the loop, so both calls are bounded.
+// went through, even when the peer's bytes arrive in pieces. Each call has one time budget for
+// all of its pieces, so a peer that trickles bytes cannot hold a thread for longer than that.
 #ifndef TOLMD_SOCKET_IO_H_
 #define TOLMD_SOCKET_IO_H_
 
@@ -12,12 +12,17 @@
 
 namespace tolmd {
 
-// Reads exactly buffer.size() bytes; false when the peer closed, the time-out ran out or the
-// read failed first. Never throws.
-bool readExactly(vokra::InetSocket& socket, std::span<uint8_t> buffer);
+// Time-outs of every accepted client connection.
+inline constexpr int kConnectionTimeoutSeconds = 10;
 
-// Writes all of `bytes`; false when a write failed or timed out first. Never throws.
-bool writeAll(vokra::InetSocket& socket, std::span<const uint8_t> bytes);
+// Reads exactly buffer.size() bytes within `seconds` (above 0) in all; false when the peer
+// closed, the time ran out or a read failed first. Leaves the socket's read time-out at
+// `seconds`. Never throws.
+bool readExactly(vokra::InetSocket& socket, std::span<uint8_t> buffer, int seconds);
+
+// Writes all of `bytes` within `seconds` (above 0) in all; false when a write failed or the
+// time ran out first. Leaves the socket's write time-out at `seconds`. Never throws.
+bool writeAll(vokra::InetSocket& socket, std::span<const uint8_t> bytes, int seconds);
 
 // A port held in network order (as registrations store it) in the host order connect wants.
 unsigned short hostOrderPort(uint16_t networkPort);

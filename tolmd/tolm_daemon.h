@@ -33,11 +33,10 @@
 #include "tolmd/event_db.h"
 #include "tolmd/registry.h"
 #include "tolmd/signaler.h"
+#include "tolmd/socket_io.h"
 
 namespace tolmd {
 
-// Time-outs of every accepted connection.
-inline constexpr int kConnectionTimeoutSeconds = 10;
 // Pause after a failed accept before the next one.
 inline constexpr unsigned kAcceptBackoffMicroseconds = 100000;
 

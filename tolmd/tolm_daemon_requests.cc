@@ -42,7 +42,7 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
       return;  // the Registry answers and closes
     }
     daemonLog(kLogDebug, "Tolm::processConnection writing response back to client");
-    if (!writeAll(*connection, answer)) {
+    if (!writeAll(*connection, answer, kConnectionTimeoutSeconds)) {
       daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s", peer.c_str());
     }
     daemonLog(kLogDebug, "Tolm::processConnection closing connection to %s", peer.c_str());
@@ -57,7 +57,7 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
 bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, const std::string& peer,
                             tolm::Header& header, const char*& label) {
   tolm::HeaderBytes headerBytes{};
-  if (!readExactly(connection, headerBytes)) {
+  if (!readExactly(connection, headerBytes, kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
               peer.c_str());
     return false;
@@ -85,7 +85,7 @@ bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& 
     return false;
   }
   const uint32_t answerCode = tolm::answerCodeFor(header.function);
-  if (!readExactly(connection, body)) {
+  if (!readExactly(connection, body, kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert,
               "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
               "data) func = %s",
@@ -128,7 +128,7 @@ int TolmDaemon::dispatch(const teska::Reference<teska::InetSocketImpl>& connecti
 
 void TolmDaemon::sendAnswer(teska::InetSocketImpl& connection, uint32_t answerCode, int32_t result,
                             const char* label) {
-  if (!writeAll(connection, tolm::buildAnswer(answerCode, result))) {
+  if (!writeAll(connection, tolm::buildAnswer(answerCode, result), kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s - func = %s",
               connection.peerAddrString().c_str(), label);
   }

@@ -1,5 +1,6 @@
 // Every rejection and answer code of the event protocol, against the real daemon.
 #include <cstring>
+#include <thread>
 
 #include "protocol/tolm_wire.h"
 #include "tolmd/tests/tolmd_fixture.h"
@@ -181,6 +182,40 @@ TEST_F(TolmdProtocolTest, FieldsThatClaimMoreThanTheBodyAreAnsweredMinusThree) {
   EXPECT_TRUE(waitForLines("(fields exceed the packet)", 6));
   // Still serving.
   EXPECT_EQ(send(reg), answer(kAnswerRegister, 0));
+}
+
+TEST_F(TolmdProtocolTest, RequestSentInPiecesIsReadWhole) {
+  const std::vector<uint8_t> request = signalRequest("pieces", payload_, 0, 0);
+  nvo_test::RawConnection connection(port());
+  const std::size_t cuts[] = {0, 5, 12, 20, request.size()};  // header and body split up
+  for (std::size_t i = 0; i + 1 < std::size(cuts); ++i) {
+    ASSERT_TRUE(
+        connection.send(std::span<const uint8_t>(request).subspan(cuts[i], cuts[i + 1] - cuts[i])));
+    std::this_thread::sleep_for(50ms);
+  }
+  std::vector<uint8_t> bytes = connection.read(12, 15s);
+  ASSERT_EQ(bytes.size(), 12u);
+  EXPECT_EQ(tolm::loadWord(bytes, 4), kAnswerSignal);
+  EXPECT_EQ(tolm::loadWord(bytes, 8), 0u);
+}
+
+TEST_F(TolmdProtocolTest, TricklingClientGetsTheConnectionTimeOutInAll) {
+  // One body byte every half second would take over half an hour for 4096 bytes; the daemon
+  // gives the whole body 10 seconds and answers -3.
+  nvo_test::RawConnection connection(port());
+  ASSERT_TRUE(connection.send(raw(kVersion, tolm::kFuncSignal, 4096)));
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 60 && bytes.empty(); ++i) {
+    const std::vector<uint8_t> one{0};
+    connection.send(one);
+    bytes = connection.read(12, 500ms);
+  }
+  ASSERT_EQ(bytes.size(), 12u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 9s);
+  EXPECT_EQ(tolm::loadWord(bytes, 4), kAnswerSignal);
+  EXPECT_EQ(static_cast<int32_t>(tolm::loadWord(bytes, 8)), -3);
+  EXPECT_TRUE(waitForLines("(couldn't read all data) func = Event Signal", 1));
 }
 
 TEST_F(TolmdProtocolTest, RegisterIsAnsweredOnlyAfterTheProbe) {
