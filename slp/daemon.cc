@@ -16,6 +16,7 @@
 #include "slp/service_loop.h"
 #include "slp/settings.h"
 #include "slp/signal_pipe.h"
+#include "slp/socket_ops.h"
 
 namespace vslp {
 namespace {
@@ -45,6 +46,24 @@ int stopRunning(const DaemonSettings& s) {
     return 1;
   }
   return 0;
+}
+
+// Logs a caught exception as a framed block, like the other daemons of the system.
+void logException(int error, const std::string& what, const std::string& where) {
+  logMessage(LOG_ERR, "vslpd::main start-up failed");
+  logMessage(LOG_ERR, "****************************************");
+  logMessage(LOG_ERR, "* Errno: %d", error);
+  logMessage(LOG_ERR, "* What: %s", what.c_str());
+  logMessage(LOG_ERR, "* Where: %s", where.c_str());
+  logMessage(LOG_ERR, "****************************************");
+}
+
+// Start-up errors also go to the terminal when the log is syslog (before detaching the
+// terminal is still there; afterwards standard error is /dev/null).
+void reportToTerminal(const DaemonOptions& o, const char* what) {
+  if (!o.foreground) {
+    std::fprintf(stderr, "vslpd: %s\n", what);
+  }
 }
 
 int serve(const DaemonOptions& o, const DaemonSettings& s) {
@@ -99,13 +118,14 @@ int runDaemon(const std::vector<std::string>& args) {
   }
   try {
     return serve(*options, settings);
+  } catch (const SocketError& e) {
+    logException(e.code().value(), e.code().message(), e.where());
+    reportToTerminal(*options, e.what());
   } catch (const std::exception& e) {
-    logMessage(LOG_ERR, "vslpd::main %s", e.what());
-    if (!options->foreground) {
-      std::fprintf(stderr, "vslpd: %s\n", e.what());
-    }
-    return 1;
+    logException(0, e.what(), "vslpd::main");
+    reportToTerminal(*options, e.what());
   }
+  return 1;
 }
 
 }  // namespace vslp

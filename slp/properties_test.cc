@@ -68,6 +68,10 @@ TEST_F(PropertiesTest, FallsBackOnBadValues) {
   EXPECT_EQ(s.locale, "en");
   EXPECT_EQ(s.scopes, "DEFAULT");
   EXPECT_TRUE(s.watchRegistrationPid);
+  p.set("net.slp.MTU", "9000");
+  EXPECT_EQ(DaemonSettings::from(p, false).mtu, 1400u) << "never above 1400";
+  p.set("net.slp.MTU", "1000");
+  EXPECT_EQ(DaemonSettings::from(p, false).mtu, 1000u);
 }
 
 TEST_F(PropertiesTest, LoadsTheFileNamedByTheEnvironment) {

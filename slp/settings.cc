@@ -26,7 +26,7 @@ ClientSettings ClientSettings::from(const Properties& p) {
       std::chrono::milliseconds(p.getInt("net.slp.multicastMaximumWait", 2000, 1, 600000));
   s.unicastMaximumWait =
       std::chrono::milliseconds(p.getInt("net.slp.unicastMaximumWait", 3000, 1, 600000));
-  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", 1400, kMinMtu, 65000));
+  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", kMaxMtu, kMinMtu, kMaxMtu));
   s.scopes = p.getString("net.slp.useScopes");
   if (splitList(s.scopes).empty()) {
     s.scopes = "DEFAULT";
@@ -45,7 +45,7 @@ ClientSettings ClientSettings::from(const Properties& p) {
 DaemonSettings DaemonSettings::from(const Properties& p, bool pidFileConfigured) {
   DaemonSettings s;
   s.port = static_cast<uint16_t>(p.getInt("net.slp.port", 427, 1, 65535));
-  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", 1400, kMinMtu, 65000));
+  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", kMaxMtu, kMinMtu, kMaxMtu));
   s.scopes = p.getString("net.slp.useScopes");
   if (splitList(s.scopes).empty()) {
     s.scopes = "DEFAULT";

@@ -51,8 +51,12 @@ struct DaemonSettings {
   static DaemonSettings from(const Properties& p, bool pidFileConfigured);
 };
 
-// Smallest MTU accepted: a header with a long language tag and a few URL entries must fit.
+// Bounds of net.slp.MTU, the largest UDP message. The smallest must still hold a header with
+// a long language tag and a few URL entries; the largest is the 1400 bytes of RFC 2608, so
+// the daemon can never be made to send larger datagrams (no amplification, no IP
+// fragmentation).
 inline constexpr long kMinMtu = 576;
+inline constexpr long kMaxMtu = 1400;
 
 }  // namespace vslp
 

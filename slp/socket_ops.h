@@ -21,7 +21,12 @@ namespace vslp {
 class SocketError : public std::system_error {
  public:
   SocketError(int error, const std::string& where)
-      : std::system_error(error, std::generic_category(), where) {}
+      : std::system_error(error, std::generic_category(), where), where_(where) {}
+  // The failing call and its object, e.g. "bind to port 427".
+  const std::string& where() const { return where_; }
+
+ private:
+  std::string where_;
 };
 
 // Throws SocketError for the current errno and `where`.
