@@ -168,20 +168,8 @@ void mainLoop(TolmDaemon& daemon, teska::UnNamedPipe& pipe) {
   }
 }
 
-// Everything from the detach to the end of the main loop; the exit code.
-int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& pipe) {
-  ReadyNotice ready;
-  if (!options.debug) {
-    DetachOutcome detached = detach();
-    if (detached.role == DetachOutcome::Role::kFailed) {
-      throw MainException("detach(): fork failed");
-    }
-    if (detached.role == DetachOutcome::Role::kParent) {
-      std::cout << kProgramName << " started [" << detached.child << "]" << std::endl;
-      return 0;
-    }
-    ready = std::move(detached.ready);
-  }
+// Steps 8 to 16 and the shutdown order, in the process that serves; the exit code.
+int runService(OwnPidFile& pidFile, teska::UnNamedPipe& pipe, ReadyNotice& ready) {
   daemonLog(kLogInfo, "%s started [%d]", kProgramName, pidFile.write());
   std::set_terminate(onTerminate);
 
@@ -222,6 +210,23 @@ int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& 
   pidFile.remove();
   daemonLog(kLogDebug, "tolmd - main is returning");
   return 0;
+}
+
+// Everything from the detach to the end of the main loop; the exit code.
+int serve(const FrameOptions& options, OwnPidFile& pidFile, teska::UnNamedPipe& pipe) {
+  ReadyNotice ready;
+  if (!options.debug) {
+    DetachOutcome detached = detach();
+    if (detached.role == DetachOutcome::Role::kFailed) {
+      throw MainException("detach(): fork failed");
+    }
+    if (detached.role == DetachOutcome::Role::kParent) {
+      std::cout << kProgramName << " started [" << detached.child << "]" << std::endl;
+      return 0;
+    }
+    ready = std::move(detached.ready);
+  }
+  return runService(pidFile, pipe, ready);
 }
 
 }  // namespace
