@@ -1,0 +1,149 @@
+// fuzz-seed-maker DIR: writes the seed corpora of the fuzz targets into DIR/<target>/, one
+// small file per seed. The committed corpora under fuzz/corpus/ were made with it; run it again
+// after a wire format changes.
+//
+// The seeds are well-formed messages of every kind each target parses, plus the classic
+// near misses (short, long, wrong version, wrong checksum), so every decoder is reached from
+// the first run on.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+
+#include "protocol/tolm_wire.h"
+#include "slp/codec.h"
+#include "slp/message.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class SeedWriter {
+ public:
+  SeedWriter(std::filesystem::path root, const std::string& target) : dir_(root / target) {
+    std::filesystem::create_directories(dir_);
+  }
+  void write(const std::string& name, const Bytes& bytes) {
+    std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+Bytes concat(const tolm::HeaderBytes& header, const Bytes& rest = {}) {
+  Bytes bytes(header.begin(), header.end());
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  return bytes;
+}
+
+void tolmdRequests(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "tolmd_request");
+  const uint32_t loopback = htonl(INADDR_LOOPBACK);
+  const Bytes payload{1, 2, 3, 4, 5};
+  Bytes signal = tolm::buildSignalRequest("abc", payload, 2);
+  seeds.write("signal", signal);
+  seeds.write("signal-timed", tolm::buildSignalRequest("disk.full", payload, 1));
+  seeds.write("register",
+              tolm::buildListenerRequest(tolm::kFuncRegister, loopback, htons(9), "abc"));
+  seeds.write("deregister",
+              tolm::buildListenerRequest(tolm::kFuncDeregister, loopback, htons(9), "abc"));
+  seeds.write("deregister-all",
+              tolm::buildListenerRequest(tolm::kFuncDeregister, loopback, htons(9), ""));
+  Bytes badChecksum = signal;
+  badChecksum[15] ^= 0x01;
+  seeds.write("signal-bad-checksum", badChecksum);
+  Bytes badVersion = signal;
+  badVersion[3] = 0x02;
+  seeds.write("signal-bad-version", badVersion);
+  seeds.write("signal-truncated", Bytes(signal.begin(), signal.end() - 3));
+  seeds.write("header-only", Bytes(signal.begin(), signal.begin() + 12));
+  seeds.write("short-header", Bytes(signal.begin(), signal.begin() + 5));
+  seeds.write("ping", concat(tolm::buildPing()));
+  seeds.write("unknown",
+              concat(tolm::encodeHeader({tolm::kProtocolVersion, 0x12345678, 4}), {0, 0, 0, 0}));
+  seeds.write("too-long",
+              concat(tolm::encodeHeader({tolm::kProtocolVersion, tolm::kFuncSignal, 4097})));
+}
+
+void listenerPackets(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "listener_packet");
+  const Bytes payload{1, 2, 3, 4, 5};
+  seeds.write("notify", tolm::buildNotify("xyz", 1, payload));
+  seeds.write("notify-nul-name", tolm::buildNotify(std::string("abc\0", 4), 2, payload));
+  seeds.write("notify-empty", tolm::buildNotify("", 0, {}));
+  seeds.write("ping", concat(tolm::buildPing()));
+  seeds.write("answer-ok", concat(tolm::buildAnswer(tolm::kAnswerSignal, 0)));
+  seeds.write("answer-unreachable", concat(tolm::buildAnswer(tolm::kAnswerRegister, -12)));
+}
+
+vslp::Message message(vslp::Body body, uint16_t flags = 0) {
+  return vslp::Message{vslp::Header{flags, 0x4242, "en", {}}, std::move(body)};
+}
+
+void slpMessages(const std::filesystem::path& root) {
+  using namespace vslp;
+  SeedWriter seeds(root, "slp_message");
+  const UrlEntry entry{65535, "service:tolm.x://192.0.2.1:3456", {}};
+  const AuthBlock auth{2, 7, "spi", {1, 2, 3}};
+  seeds.write("srvrqst",
+              encode(message(SrvRqst{"", "service:tolm.x", "DEFAULT", "", ""}, kFlagMcast)));
+  seeds.write("srvrqst-filter",
+              encode(message(SrvRqst{"192.0.2.9", "tolm.x", "DEFAULT", "(public_key=0)", ""})));
+  seeds.write("srvrply", encode(message(SrvRply{0, {entry, entry}})));
+  seeds.write("srvreg",
+              encode(message(SrvReg{entry, "service:tolm.x", "DEFAULT", "(public_key=0)", {}},
+                             kFlagFresh)));
+  seeds.write("srvdereg", encode(message(SrvDeReg{"DEFAULT", entry, ""})));
+  seeds.write("srvack", encode(message(SrvAck{0})));
+  seeds.write("attrrqst", encode(message(AttrRqst{"", entry.url, "DEFAULT", "public_key", ""})));
+  seeds.write("attrrply", encode(message(AttrRply{0, "(public_key=0)", {auth}})));
+  seeds.write("daadvert",
+              encode(message(
+                  DaAdvert{0, 1, "service:directory-agent://192.0.2.2", "DEFAULT", "", "", {}})));
+  seeds.write("srvtyperqst", encode(message(SrvTypeRqst{"", std::nullopt, "DEFAULT"})));
+  seeds.write("srvtyperqst-na", encode(message(SrvTypeRqst{"", std::string("x"), "DEFAULT"})));
+  seeds.write("srvtyperply", encode(message(SrvTypeRply{0, "service:tolm.x"})));
+  seeds.write("saadvert",
+              encode(message(SaAdvert{"service:service-agent://192.0.2.1", "DEFAULT", "", {}})));
+  Message withPid = message(SrvReg{entry, "service:tolm.x", "DEFAULT", "", {}}, kFlagFresh);
+  withPid.header.extensions.push_back(Extension{kPidWatchExtension, {0, 0, 0x30, 0x39}});
+  seeds.write("srvreg-pid", encode(withPid));
+}
+
+void slpTexts(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "slp_text");
+  auto text = [](uint8_t selector, const std::string& s) {
+    Bytes bytes{selector};
+    bytes.insert(bytes.end(), s.begin(), s.end());
+    return bytes;
+  };
+  seeds.write("attrs", text(0, "(public_key=0),(names=a,b),secure,(blob=\\FF\\00)"));
+  seeds.write("filter", text(1, "(&(public_key=0)(|(names=a*)(!(size>=40))))"));
+  seeds.write("filter-approx", text(1, "(names~=B)"));
+  seeds.write("url", text(2, "service:tolm.x://192.0.2.1:3456/path;x=1"));
+  seeds.write("url-v6", text(2, "service:printer:lpr://[fe80::1]:515"));
+  seeds.write("escape", text(3, "a,b(c)\\d"));
+  seeds.write("escape-tag", text(4, "tag\\2c"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: fuzz-seed-maker DIR\n";
+    return 2;
+  }
+  const std::filesystem::path root(argv[1]);
+  tolmdRequests(root);
+  listenerPackets(root);
+  slpMessages(root);
+  slpTexts(root);
+  return 0;
+}
