@@ -5,6 +5,7 @@
 #define SLP_SIGNAL_PIPE_H_
 
 #include <initializer_list>
+#include <vector>
 
 #include "slp/socket_ops.h"
 
@@ -26,7 +27,7 @@ class SignalPipe {
  private:
   UniqueFd read_;
   UniqueFd write_;
-  std::initializer_list<int> signals_;
+  std::vector<int> signals_;
 };
 
 }  // namespace vslp

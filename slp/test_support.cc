@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
