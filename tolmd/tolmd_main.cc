@@ -130,7 +130,8 @@ void startQuietly(teska::Thread& thread) {
 void startKiller(TolmDaemon& daemon, teska::UnNamedPipe& pipe) {
   auto killer = std::make_unique<TolmKiller>(daemon, [&pipe] { pipe.write(kServiceStopped); });
   startQuietly(*killer);
-  killer.release();  // the thread library deletes it when its run() has ended
+  // From here on the thread library owns it and deletes it when its run() has ended.
+  static_cast<void>(killer.release());
 }
 
 // Reads the signal pipe until the service has stopped.
