@@ -2,8 +2,6 @@
 // tolm-listen run as real processes, and a signal is sent by a Java program through the JNI
 // natives, by a C++ program built with pkg-config, and by tolm-signal. Each travels SLP
 // discovery -> SIGNAL -> tolmd -> NOTIFY -> the listener, which prints it.
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -81,53 +79,24 @@ class VokraEndToEndTest : public ::testing::Test {
   }
 };
 
-// Sets environment variables for the programs started while it lives (a started program gets
-// a copy of this process's environment), and restores them afterwards.
-class ScopedEnvironment {
- public:
-  void set(const char* name, const std::string& value) {
-    const char* old = std::getenv(name);
-    saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
-    ::setenv(name, value.c_str(), 1);
+// In the sanitizer build the JVM needs the sanitizer runtime loaded first and options of its
+// own (it uses SIGSEGV itself and never frees its start-up memory).
+std::vector<std::string> jvmEnvironment() {
+  if (env("VOKRA_JVM_PRELOAD").empty()) {
+    return {};
   }
-  ~ScopedEnvironment() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->wasSet) {
-        ::setenv(it->name, it->value.c_str(), 1);
-      } else {
-        ::unsetenv(it->name);
-      }
-    }
-  }
-
- private:
-  struct Saved {
-    const char* name;
-    bool wasSet;
-    std::string value;
-  };
-  std::vector<Saved> saved_;
-};
-
-// In the sanitizer build the JVM needs the sanitizer runtime loaded first and its own options
-// (the JVM uses SIGSEGV itself and never frees its start-up memory).
-void prepareJvmEnvironment(ScopedEnvironment& scoped) {
-  if (!env("VOKRA_JVM_PRELOAD").empty()) {
-    scoped.set("LD_PRELOAD", env("VOKRA_JVM_PRELOAD"));
-    scoped.set("ASAN_OPTIONS", env("VOKRA_JVM_ASAN_OPTIONS"));
-  }
+  return {"LD_PRELOAD=" + env("VOKRA_JVM_PRELOAD"),
+          "ASAN_OPTIONS=" + env("VOKRA_JVM_ASAN_OPTIONS")};
 }
 
 TEST_F(VokraEndToEndTest, JavaSignalReachesTheListenerWithItsExactBytes) {
   const std::size_t from = gServices->listener->lineCount();
-  ScopedEnvironment jvmEnvironment;
-  prepareJvmEnvironment(jvmEnvironment);
   const nvo_test::RunResult run =
       nvo_test::runProgram(env("VOKRA_JAVA"),
                            {"-Xcheck:jni", "-Djava.library.path=" + env("NVO_BUILD_DIR") + "/lib",
                             "-cp", env("VOKRA_JAVA_JAR"), "com.orvanta.nvo.api.tolm.SignalEvent",
                             "e2e.java", "00ff7f800a41", "2"},
-                           milliseconds(60000));
+                           milliseconds(60000), jvmEnvironment());
   EXPECT_EQ(run.exitCode, 0);
   ASSERT_FALSE(run.lines.empty());
   EXPECT_EQ(run.lines.back(), "result 0");
