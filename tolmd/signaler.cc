@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <exception>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "client/inet_socket.h"
@@ -21,6 +23,28 @@ namespace {
 constexpr int kStars = 53;
 // How long shutdown() sleeps between looks at the thread.
 constexpr unsigned kStopPollMicroseconds = 1000;
+
+// Whether a failed connect says the listener is not there (refused, unreachable, timed out),
+// which costs it its registration. Two failures before the connection counts as made say
+// nothing about the listener: no socket for the attempt (this daemon is out of descriptors or
+// memory), and a connection that the listener reset right after accepting it, so that its
+// address could not be read back (a failure after the connection, like a failed write).
+bool listenerUnreachable(const teska::SocketException& e) {
+  if (e.where() != "InetSocket::connect" || std::string(e.what()) == "socket") {
+    return false;
+  }
+  switch (e.errornum()) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case EAGAIN:
+    case EADDRNOTAVAIL:
+      return false;
+    default:
+      return true;
+  }
+}
 
 }  // namespace
 
@@ -178,7 +202,7 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
     daemonLog(kLogAlert, "* What: %s", e.what());
     daemonLog(kLogAlert, "* Where: %s", e.where().c_str());
     daemonLog(kLogAlert, "* Msg: %s", e.getMessage().c_str());
-    if (!connected) {
+    if (!connected && listenerUnreachable(e)) {
       daemonLog(kLogAlert, "* Note: Removing client from notify list.");
       db_.deleteCurrent(rec);
       db_.sync();
