@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "slp/text.h"
 
@@ -24,13 +26,6 @@ bool tagMatchesList(const std::string& tagKey, std::string_view tagList) {
     }
   }
   return false;
-}
-
-bool sameValue(AttrType type, std::string_view a, std::string_view b) {
-  if (type == AttrType::kOpaque) {
-    return fold(a) == fold(b);  // hex digits differ only in case
-  }
-  return compareKey(a) == compareKey(b);
 }
 
 }  // namespace
@@ -196,24 +191,37 @@ void AttributeList::update(const AttributeList& update) {
 }
 
 void AttributeList::merge(const AttributeList& other) {
-  for (const Attribute& a : other.attrs_) {
-    auto it = findMutable(a.tag);
-    if (it == attrs_.end()) {
-      attrs_.push_back(a);
-      continue;
-    }
-    if (it->type != a.type) {
-      continue;
-    }
-    for (const std::string& v : a.values) {
-      bool present =
-          std::any_of(it->values.begin(), it->values.end(),
-                      [&](const std::string& mine) { return sameValue(a.type, mine, v); });
-      if (!present) {
-        it->values.push_back(v);
+  *this = mergeAll({this, &other});
+}
+
+AttributeList AttributeList::mergeAll(const std::vector<const AttributeList*>& lists) {
+  AttributeList out;
+  std::unordered_map<std::string, size_t> byTag;
+  std::vector<std::unordered_set<std::string>> valueKeys;
+  auto valueKey = [](AttrType type, const std::string& v) {
+    // Opaque values compare by their escaped bytes, whose hex digits differ only in case.
+    return type == AttrType::kOpaque ? fold(v) : compareKey(v).value_or(v);
+  };
+  for (const AttributeList* list : lists) {
+    for (const Attribute& a : list->attrs_) {
+      std::string tag = compareKey(a.tag).value_or(a.tag);
+      auto [it, added] = byTag.try_emplace(tag, out.attrs_.size());
+      if (added) {
+        out.attrs_.push_back(Attribute{a.tag, a.type, {}});
+        valueKeys.emplace_back();
+      }
+      Attribute& mine = out.attrs_[it->second];
+      if (mine.type != a.type) {
+        continue;
+      }
+      for (const std::string& v : a.values) {
+        if (valueKeys[it->second].insert(valueKey(a.type, v)).second) {
+          mine.values.push_back(v);
+        }
       }
     }
   }
+  return out;
 }
 
 void AttributeList::remove(std::string_view tagList) {

@@ -57,6 +57,8 @@ class AttributeList {
   // Union for replies that combine registrations: values of equal tags are merged without
   // duplicates; an attribute whose type differs from the one present is left out.
   void merge(const AttributeList& other);
+  // The union of all `lists` in that order, in time linear in their size.
+  static AttributeList mergeAll(const std::vector<const AttributeList*>& lists);
 
   // Removes the attributes whose tags match an element of `tagList`.
   void remove(std::string_view tagList);

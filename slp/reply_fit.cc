@@ -1,5 +1,6 @@
 #include "slp/reply_fit.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -64,41 +65,70 @@ Truncatable truncatableOf(const Message& message) {
   throw WireError("message does not fit and cannot be truncated");
 }
 
+// A lower bound of the encoded size of a truncatable reply: its list bytes alone.
+size_t listBytes(const Message& message) {
+  if (const auto* rply = std::get_if<SrvRply>(&message.body)) {
+    size_t n = 0;
+    for (const UrlEntry& e : rply->urls) {
+      n += e.url.size();
+    }
+    return n;
+  }
+  if (const auto* rply = std::get_if<AttrRply>(&message.body)) {
+    return rply->attrs.size();
+  }
+  if (const auto* rply = std::get_if<SrvTypeRply>(&message.body)) {
+    return rply->types.size();
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<uint8_t> encodeWithin(Message message, size_t limit) {
-  try {
-    std::vector<uint8_t> whole = encode(message);
-    if (whole.size() <= limit) {
-      return whole;
+  if (listBytes(message) <= limit) {
+    try {
+      std::vector<uint8_t> whole = encode(message);
+      if (whole.size() <= limit) {
+        return whole;
+      }
+    } catch (const WireError&) {
+      // A list longer than its 16-bit field: truncate like an oversized reply.
     }
-  } catch (const WireError&) {
-    // A field overflowed (a list longer than 65535 bytes): truncate like an oversized reply.
   }
   Truncatable t = truncatableOf(message);
   message.header.flags |= kFlagOverflow;
-  // Binary search for the largest prefix that fits; `lo` items always fit once checked.
-  size_t lo = 0;
-  size_t hi = t.count;
-  t.keep(message, 0);
-  std::vector<uint8_t> best = encode(message);
-  if (best.size() > limit) {
+  auto fits = [&](size_t n, std::vector<uint8_t>& out) {
+    t.keep(message, n);
+    try {
+      out = encode(message);
+    } catch (const WireError&) {
+      return false;
+    }
+    return out.size() <= limit;
+  };
+  std::vector<uint8_t> best;
+  if (!fits(0, best)) {
     throw WireError("even an empty reply exceeds the limit");
   }
-  while (lo < hi) {
-    size_t mid = lo + (hi - lo + 1) / 2;
-    t.keep(message, mid);
-    std::vector<uint8_t> candidate;
-    try {
-      candidate = encode(message);
-    } catch (const WireError&) {
-      candidate.clear();
-    }
-    if (!candidate.empty() && candidate.size() <= limit) {
+  // Gallop to a prefix that does not fit, then bisect: no candidate is encoded much larger
+  // than twice the limit, however long the whole reply is. Invariant: `lo` items fit.
+  std::vector<uint8_t> candidate;
+  size_t lo = 0;
+  size_t hi = 1;
+  while (hi <= t.count && fits(hi, candidate)) {
+    lo = hi;
+    best = std::move(candidate);
+    hi *= 2;
+  }
+  hi = std::min(hi, t.count + 1);  // first count known not to fit (or past the end)
+  while (hi - lo > 1) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (fits(mid, candidate)) {
       lo = mid;
       best = std::move(candidate);
     } else {
-      hi = mid - 1;
+      hi = mid;
     }
   }
   return best;

@@ -1,6 +1,6 @@
 #include "slp/responder.h"
 
-#include <algorithm>
+#include <set>
 
 #include "slp/attr_list.h"
 #include "slp/predicate.h"
@@ -60,6 +60,7 @@ std::optional<Body> Responder::answer(const SrvRqst& request, const std::string&
     return fail<SrvRply>(kParseError, ctx);
   }
   SrvRply reply;
+  std::set<std::string> seenUrls;
   std::string language = primaryLanguage(lang);
   for (const Registration& r : store_.all()) {
     if (!inScope(r, request.scopes, ctx.now) ||
@@ -70,9 +71,7 @@ std::optional<Body> Responder::answer(const SrvRqst& request, const std::string&
         (primaryLanguage(r.lang) != language || !predicate->matches(r.attrs))) {
       continue;
     }
-    bool seen = std::any_of(reply.urls.begin(), reply.urls.end(),
-                            [&r](const UrlEntry& e) { return e.url == r.url; });
-    if (!seen) {
+    if (seenUrls.insert(r.url).second) {
       reply.urls.push_back(UrlEntry{r.remaining(ctx.now), r.url, {}});
     }
   }
@@ -115,13 +114,13 @@ std::optional<Body> Responder::answer(const AttrRqst& request, const std::string
   if (request.url.find("://") != std::string::npos) {
     return attributesOfUrl(request, lang, ctx);
   }
-  AttributeList merged;
+  std::vector<const AttributeList*> lists;
   for (const Registration& r : store_.all()) {
     if (inScope(r, request.scopes, ctx.now) && serviceTypeMatches(request.url, r.serviceType)) {
-      merged.merge(r.attrs);
+      lists.push_back(&r.attrs);
     }
   }
-  std::string attrs = merged.select(request.tags).toWire();
+  std::string attrs = AttributeList::mergeAll(lists).select(request.tags).toWire();
   if (attrs.empty() && ctx.multicast) {
     return std::nullopt;
   }
@@ -156,7 +155,7 @@ std::optional<Body> Responder::answer(const SrvTypeRqst& request, const QueryCon
     return fail<SrvTypeRply>(kScopeNotSupported, ctx);
   }
   std::vector<std::string> types;
-  std::vector<std::string> seen;
+  std::set<std::string> seen;
   for (const Registration& r : store_.all()) {
     if (!inScope(r, request.scopes, ctx.now)) {
       continue;
@@ -165,9 +164,7 @@ std::optional<Body> Responder::answer(const SrvTypeRqst& request, const QueryCon
         namingAuthorityOf(r.serviceType) != fold(*request.namingAuthority)) {
       continue;
     }
-    std::string key = normalizeServiceType(r.serviceType);
-    if (std::find(seen.begin(), seen.end(), key) == seen.end()) {
-      seen.push_back(key);
+    if (seen.insert(normalizeServiceType(r.serviceType)).second) {
       types.push_back(r.serviceType);
     }
   }
