@@ -26,9 +26,11 @@ constexpr unsigned kStopPollMicroseconds = 1000;
 
 // Whether a failed connect says the listener is not there (refused, unreachable, timed out),
 // which costs it its registration. Two failures before the connection counts as made say
-// nothing about the listener: no socket for the attempt (this daemon is out of descriptors or
-// memory), and a connection that the listener reset right after accepting it, so that its
-// address could not be read back (a failure after the connection, like a failed write).
+// nothing about the listener: no socket for the attempt (this daemon is out of descriptors,
+// ports or memory), and a connection the listener reset after the connect had completed, so
+// that its address could not be read back (a failure after the connection, like a failed
+// write). A reset that is still pending when the timed connect ends is reported by the socket
+// layer as a time-out and cannot be told apart from one.
 bool listenerUnreachable(const teska::SocketException& e) {
   if (e.where() != "InetSocket::connect" || std::string(e.what()) == "socket") {
     return false;

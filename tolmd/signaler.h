@@ -9,9 +9,8 @@
 //   1 (timed):      pause stagger parameter milliseconds after each listener (when > 0);
 //   other:          neither.
 // A listener that refuses the connection, or cannot be reached in time, loses its registration
-// for that event; one that accepts but fails later (resetting the connection at once
-// included) keeps it, and so does every listener when this daemon lacks a descriptor for the
-// attempt. A database failure during a fan-out ends that signal's
+// for that event; one that accepts but fails later keeps it, and so does every listener when
+// this daemon lacks a descriptor for the attempt. A database failure during a fan-out ends that signal's
 // delivery: it is logged and dropped, and the lock released.
 //
 // Owns its queue of PendingSignal objects. queueSignal() may be called from any thread; the
