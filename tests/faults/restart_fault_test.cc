@@ -154,7 +154,7 @@ TEST_F(RestartFaultTest, KillNineDuringARegistrationBurstLosesNothingFlushed) {
 }
 
 TEST_F(RestartFaultTest, SighupDuringASignalBurstLeavesAWorkingDaemon) {
-  constexpr int kSignals = 300;
+  constexpr int kSignals = 1000;
   constexpr int kRestarts = 3;
   startDaemon();
   std::vector<std::unique_ptr<TestListener>> listeners;
