@@ -1,8 +1,11 @@
 // Figures 5 and 6: the client library, each run in new processes as programs use it.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -23,34 +26,62 @@ struct ProcessRun {
   std::vector<std::string> lines;
 };
 
-// Runs bench-client with `args` and its output on a pipe, timing the first line precisely
-// (no polling). Throws std::runtime_error when it cannot be run or fails.
-ProcessRun runClient(BenchRun& run, const std::vector<std::string>& args) {
-  const std::string program = run.daemons.binDir() + "/bench-client";
-  std::vector<std::string> words{program};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  // The run's settings replace variables of the same name.
-  std::vector<std::string> environment = run.daemons.environment();
+// This process's environment with `settings` ("NAME=value") replacing variables of the same
+// name.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& settings) {
+  std::vector<std::string> environment = settings;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     const std::string name = text.substr(0, text.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& extra : run.daemons.environment()) {
-      replaced = replaced || extra.rfind(name, 0) == 0;
-    }
+    const bool replaced = std::any_of(settings.begin(), settings.end(), [&](const auto& setting) {
+      return setting.rfind(name, 0) == 0;
+    });
     if (!replaced) {
       environment.push_back(text);
     }
   }
-  std::vector<char*> envp;
-  for (std::string& entry : environment)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  return environment;
+}
 
+std::vector<char*> pointers(std::vector<std::string>& words) {
+  std::vector<char*> result;
+  for (std::string& word : words) {
+    result.push_back(word.data());
+  }
+  result.push_back(nullptr);
+  return result;
+}
+
+// Reads `fd` to its end, at most `timeout` in all; notes when the first line was complete.
+std::string readToEnd(int fd, Clock::time_point begin, std::chrono::milliseconds timeout,
+                      double& firstLineUs) {
+  std::string text;
+  const Clock::time_point deadline = begin + timeout;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd entry{fd, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = 0;
+    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0 ||
+        (n = ::read(fd, buffer, sizeof buffer)) <= 0) {
+      return text;
+    }
+    if (firstLineUs == 0 && std::memchr(buffer, '\n', static_cast<std::size_t>(n)) != nullptr) {
+      firstLineUs = std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Runs bench-client with `args` and its output on a pipe, timing the first line precisely
+// (no polling). Throws std::runtime_error when it cannot be run or fails.
+ProcessRun runClient(BenchRun& run, const std::vector<std::string>& args) {
+  std::vector<std::string> words{run.daemons.binDir() + "/bench-client"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<std::string> environment = childEnvironment(run.daemons.environment());
+  const std::vector<char*> argv = pointers(words);
+  const std::vector<char*> envp = pointers(environment);
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
@@ -62,28 +93,20 @@ ProcessRun runClient(BenchRun& run, const std::vector<std::string>& args) {
   posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
   pid_t pid = -1;
   const Clock::time_point begin = Clock::now();
-  const int spawned =
-      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.reset();
   if (spawned != 0) {
-    throw std::runtime_error("cannot run " + program);
+    throw std::runtime_error(std::string("cannot run ") + argv[0]);
   }
   ProcessRun outcome;
-  std::string text;
-  char buffer[4096];
-  setTimeouts(readEnd.get(), 60s);
-  for (ssize_t n; (n = ::read(readEnd.get(), buffer, sizeof buffer)) > 0;) {
-    if (outcome.firstLineUs == 0 && std::memchr(buffer, '\n', static_cast<std::size_t>(n))) {
-      outcome.firstLineUs = std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
-    }
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  std::istringstream text(readToEnd(readEnd.get(), begin, 60s, outcome.firstLineUs));
+  ::kill(pid, SIGKILL);  // only matters when it overran the time
   int status = 0;
   ::waitpid(pid, &status, 0);
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
+  for (std::string line; std::getline(text, line);) {
     outcome.lines.push_back(line);
+  }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || outcome.lines.empty()) {
     throw std::runtime_error("bench-client " + args.front() + " failed");
   }
