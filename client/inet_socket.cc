@@ -111,13 +111,9 @@ ConnectResult connectBlocking(int fd, const sockaddr_in& peer) {
   return {};
 }
 
-// A connect that waits at most `seconds`: the descriptor is non-blocking for the attempt and
-// has its own flags again afterwards.
+// A connect that waits at most `seconds` on a descriptor created non-blocking; once connected
+// the descriptor blocks again (a fresh socket has no other status flag to keep).
 ConnectResult connectTimed(int fd, const sockaddr_in& peer, int seconds) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    return {errno, "fcntl"};
-  }
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
     if (errno != EINPROGRESS) {
       return {errno};  // refused or failed at once: the call's own error number
@@ -127,40 +123,65 @@ ConnectResult connectTimed(int fd, const sockaddr_in& peer, int seconds) {
       return {result};
     }
   }
-  if (::fcntl(fd, F_SETFL, flags) != 0) {
+  if (::fcntl(fd, F_SETFL, 0) != 0) {
     return {errno, "fcntl"};
   }
   return {};
 }
 
-// The rules that read and write share: not connected gives 9; a time-out above 0 first waits
-// for readiness and a failed or expired wait gives its error number; otherwise exactly one
-// system call (`call`), whose count is returned as it is, partial or 0. A failure sets errno and
-// returns -1, or throws when `throwOnError` is true.
+// The rules that read and write share: not connected gives 9; a time-out above 0 means the
+// call may wait at most that long for readiness, and a failed or expired wait gives its error
+// number; otherwise the count of the transfer is returned as it is, partial or 0. A failure
+// sets errno and returns -1, or throws when `throwOnError` is true.
+//
+// `call(offset, flags)` transfers from `offset` on with the extra send/recv `flags`. With a
+// time-out, the first attempt does not wait (MSG_DONTWAIT): the request's bytes, or the room
+// for an answer, are nearly always there already, so the readiness wait is made only when the
+// attempt finds nothing to do. A write that went through only in part waits once for room and
+// sends what then fits.
 template <class Call>
 int transferOnce(int fd, bool connected, int length, int timeoutSeconds, bool forInput,
                  bool throwOnError, Call call) {
+  ssize_t done = 0;
   int error = 0;
-  int result = -1;
   if (!connected) {
     error = EBADF;
   } else if (length < 0) {
     error = EINVAL;
-  } else if (timeoutSeconds > 0) {
-    error = waitForSockIO(fd, timeoutSeconds, forInput);
+  } else {
+    const bool timed = timeoutSeconds > 0;
+    bool finished = false;
+    if (timed && length > 0) {
+      const ssize_t first = call(0, MSG_DONTWAIT);
+      if (first >= 0) {
+        done = first;
+        finished = forInput || first == length;
+      } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        error = errno;
+        finished = true;
+      }
+    }
+    if (!finished) {
+      error = timed ? waitForSockIO(fd, timeoutSeconds, forInput) : 0;
+      if (error == 0) {
+        // A timed write takes only what fits once the socket is writable: a blocking send of
+        // the rest would wait on a peer that stopped reading for as long as it likes.
+        const ssize_t more =
+            call(static_cast<std::size_t>(done), timed && !forInput ? MSG_DONTWAIT : 0);
+        error = more < 0 ? errno : 0;
+        done += more < 0 ? 0 : more;
+      }
+    }
   }
-  if (error == 0) {
-    result = static_cast<int>(call());
-    error = result < 0 ? errno : 0;
-  }
-  if (result < 0) {
+  if (error != 0 && done == 0) {  // a write that sent a part reports that part, like send()
     errno = error;
     if (throwOnError) {
       throwSocketException(error, forInput ? "InetSocket::read" : "InetSocket::write",
                            forInput ? "read" : "write");
     }
+    return -1;
   }
-  return result;
+  return static_cast<int>(done);
 }
 
 }  // namespace
@@ -188,6 +209,13 @@ InetSocket::InetSocket(int descriptor) : InetSocket() {
   fillAddrParms();
 }
 
+InetSocket::InetSocket(int descriptor, const sockaddr_in& peer) : InetSocket() {
+  fd_ = descriptor;
+  connected_ = true;
+  peerAddress_ = peer.sin_addr.s_addr;
+  peerPort_ = peer.sin_port;
+}
+
 InetSocket::InetSocket(const std::string& host, unsigned short port) : InetSocket() {
   connect(host, port);
 }
@@ -212,7 +240,8 @@ void InetSocket::connect(uint32_t address, unsigned short port) {
   if (connected_) {
     disconnect();
   }
-  DescriptorGuard guard(::socket(AF_INET, SOCK_STREAM, 0));
+  const bool timed = connectTimeout_ > 0;
+  DescriptorGuard guard(::socket(AF_INET, SOCK_STREAM | (timed ? SOCK_NONBLOCK : 0), 0));
   if (guard.get() < 0) {
     throwSocketException(EBADF, kConnectWhere, "socket");
   }
@@ -221,20 +250,17 @@ void InetSocket::connect(uint32_t address, unsigned short port) {
   peer.sin_addr.s_addr = address;
   peer.sin_port = htons(port);
 
-  const ConnectResult result = connectTimeout_ <= 0
-                                   ? connectBlocking(guard.get(), peer)
-                                   : connectTimed(guard.get(), peer, connectTimeout_);
+  const ConnectResult result =
+      timed ? connectTimed(guard.get(), peer, connectTimeout_) : connectBlocking(guard.get(), peer);
   if (result.error != 0) {
     throwSocketException(result.error, kConnectWhere, result.what);
   }
   fd_ = guard.release();
   connected_ = true;
-  try {
-    fillAddrParms();
-  } catch (...) {
-    disconnect();  // a failed connect leaves no descriptor behind
-    throw;
-  }
+  // The peer is the address just connected to; the local end is looked up when first asked.
+  peerAddress_ = peer.sin_addr.s_addr;
+  peerPort_ = peer.sin_port;
+  localKnown_ = false;
 }
 
 void InetSocket::disconnect() {
@@ -257,6 +283,7 @@ void InetSocket::fillAddrParms() {
   }
   localAddress_ = end.sin_addr.s_addr;
   localPort_ = end.sin_port;
+  localKnown_ = true;
   end = sockaddr_in{};
   size = sizeof end;
   if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&end), &size) != 0) {
@@ -266,7 +293,31 @@ void InetSocket::fillAddrParms() {
   peerPort_ = end.sin_port;
 }
 
+void InetSocket::learnLocalEnd() const {
+  if (localKnown_ || !connected_) {
+    return;
+  }
+  sockaddr_in end{};
+  socklen_t size = sizeof end;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&end), &size) == 0) {
+    localAddress_ = end.sin_addr.s_addr;
+    localPort_ = end.sin_port;
+    localKnown_ = true;
+  }
+}
+
+uint32_t InetSocket::localAddress() const {
+  learnLocalEnd();
+  return localAddress_;
+}
+
+uint16_t InetSocket::localPort() const {
+  learnLocalEnd();
+  return localPort_;
+}
+
 std::string InetSocket::localAddrString() const {
+  learnLocalEnd();
   return inetAddrToString(localAddress_, localPort_);
 }
 
@@ -275,14 +326,22 @@ std::string InetSocket::peerAddrString() const {
 }
 
 int InetSocket::write(const void* buffer, int length, bool throwOnError) {
-  return transferOnce(fd_, connected_, length, writeTimeout_, false, throwOnError, [&] {
-    return sendToDescriptor(fd_, buffer, static_cast<std::size_t>(length));
-  });
+  const auto* bytes = static_cast<const char*>(buffer);
+  return transferOnce(fd_, connected_, length, writeTimeout_, false, throwOnError,
+                      [&](std::size_t offset, int flags) {
+                        return ::send(fd_, bytes + offset,
+                                      static_cast<std::size_t>(length) - offset,
+                                      MSG_NOSIGNAL | flags);
+                      });
 }
 
 int InetSocket::read(void* buffer, int length, bool throwOnError) {
+  auto* bytes = static_cast<char*>(buffer);
   return transferOnce(fd_, connected_, length, readTimeout_, true, throwOnError,
-                      [&] { return ::read(fd_, buffer, static_cast<std::size_t>(length)); });
+                      [&](std::size_t offset, int flags) {
+                        return ::recv(fd_, bytes + offset,
+                                      static_cast<std::size_t>(length) - offset, flags);
+                      });
 }
 
 bool InetSocket::waitForInput(int seconds) {

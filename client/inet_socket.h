@@ -19,6 +19,8 @@
 
 #include "client/vokra_export.h"
 
+struct sockaddr_in;
+
 namespace vokra {
 
 class VOKRA_API InetSocket {
@@ -30,6 +32,9 @@ class VOKRA_API InetSocket {
   // every case: when fillAddrParms() throws, the descriptor is closed before the exception
   // leaves the constructor.
   explicit InetSocket(int descriptor);
+  // Adopts a descriptor accept() returned together with the peer's address: connected, the
+  // peer recorded as given, the local end looked up when first asked. Ownership passes.
+  InetSocket(int descriptor, const sockaddr_in& peer);
   // Unconnected, then connect(host, port); `port` in host order.
   InetSocket(const std::string& host, unsigned short port);
   // Unconnected, then connect(inetAddrToString(address), port); both in network order.
@@ -46,9 +51,10 @@ class VOKRA_API InetSocket {
   void connect(const std::string& host, unsigned short port);
   // Connects to `address` (network order) and `port` (host order), first disconnecting an
   // existing connection. With a connect time-out above 0 the connect is non-blocking and waits
-  // at most that many seconds. Failure throws SocketException (errno, or 110 for a time-out or a
-  // pending error after the timed wait, or 9 when no socket could be created) with where
-  // "InetSocket::connect"; the socket is then unconnected and holds no descriptor.
+  // at most that many seconds. The peer's address and port are those connected to; the local
+  // end is looked up when first asked for. Failure throws SocketException (errno, or 110 for a
+  // time-out or a pending error after the timed wait, or 9 when no socket could be created) with
+  // where "InetSocket::connect"; the socket is then unconnected and holds no descriptor.
   void connect(uint32_t address, unsigned short port);
   // Closes the descriptor and destroys the streams; does nothing when not connected.
   void disconnect();
@@ -56,16 +62,21 @@ class VOKRA_API InetSocket {
   // SocketException(errno, "InetSocket::fillAddrParms", "getsockname" or "getpeername").
   void fillAddrParms();
 
-  std::string localAddrString() const;  // "a.b.c.d:port" of the local end
-  std::string peerAddrString() const;   // "a.b.c.d:port" of the peer
+  // "a.b.c.d:port" of the local end. Where the constructor or connect did not record it, the
+  // first call of this or localAddress()/localPort() looks it up (getsockname); should that
+  // fail, address and port read 0.
+  std::string localAddrString() const;
+  std::string peerAddrString() const;  // "a.b.c.d:port" of the peer
 
-  // One system write (read) of `length` bytes, preceded, when the write (read) time-out is
-  // above 0, by a readiness wait of that many seconds. Returns the count of the one call (0 from
-  // read means the peer closed), or -1 with errno set: 9 when not connected, 110 when the wait
-  // timed out, or the failed call's errno. With `throwOnError` true a failure throws
-  // SocketException(errno, "InetSocket::write" / "InetSocket::read", "write" / "read") instead.
-  // A negative `length` fails with 22 without a call. Writing to a peer that has gone fails
-  // with EPIPE (or ECONNRESET) and never raises SIGPIPE.
+  // One write (read) of `length` bytes. With a write (read) time-out above 0 the call waits
+  // at most that many seconds for the socket to take (deliver) bytes; without one it blocks.
+  // Returns the count transferred: a read returns what has arrived (0: the peer closed); a
+  // write without time-out sends everything, a timed one what the socket took within the time
+  // (all of it unless the peer stops reading). Otherwise -1 with errno set: 9 when not
+  // connected, 110 when the wait timed out, or the failed call's errno. With `throwOnError` true a
+  // failure throws SocketException(errno, "InetSocket::write" / "InetSocket::read", "write" /
+  // "read") instead. A negative `length` fails with 22 without a call. Writing to a peer that has
+  // gone fails with EPIPE (or ECONNRESET) and never raises SIGPIPE.
   int write(const void* buffer, int length, bool throwOnError);
   int read(void* buffer, int length, bool throwOnError);
 
@@ -91,17 +102,23 @@ class VOKRA_API InetSocket {
 
   int descriptor() const { return fd_; }
   bool isConnected() const { return connected_; }
-  uint32_t localAddress() const { return localAddress_; }  // network order
-  uint16_t localPort() const { return localPort_; }        // network order
-  uint32_t peerAddress() const { return peerAddress_; }    // network order
-  uint16_t peerPort() const { return peerPort_; }          // network order
+  uint32_t localAddress() const;                         // network order
+  uint16_t localPort() const;                            // network order
+  uint32_t peerAddress() const { return peerAddress_; }  // network order
+  uint16_t peerPort() const { return peerPort_; }        // network order
 
  private:
   struct Streams;
 
+  // Records the local end with getsockname() unless known; leaves it 0 when that fails.
+  void learnLocalEnd() const;
+
   int fd_ = -1;
-  uint32_t localAddress_ = 0;
-  uint16_t localPort_ = 0;
+  // The local end is filled in on first use where it was not recorded at once: a cache, so
+  // const readers may fill it (one thread at a time uses one InetSocket).
+  mutable uint32_t localAddress_ = 0;
+  mutable uint16_t localPort_ = 0;
+  mutable bool localKnown_ = false;
   uint32_t peerAddress_ = 0;
   uint16_t peerPort_ = 0;
   bool connected_ = false;

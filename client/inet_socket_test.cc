@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -297,6 +299,25 @@ TEST(InetSocketTest, WriteTimesOutWhenPeerStopsReading) {
     }
   }
   EXPECT_EQ(lastErrno, ETIMEDOUT);
+}
+
+TEST(InetSocketTest, TimedWriteTakesWhatFitsInsteadOfBlocking) {
+  Listener listener;  // never reads
+  InetSocket socket("127.0.0.1", listener.port());
+  socket.setTimeouts(1);
+  const int small = 4096;
+  ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  const std::vector<char> lots(8 * 1024 * 1024, 'z');
+  auto written = std::async(std::launch::async, [&] {
+    return socket.write(lots.data(), static_cast<int>(lots.size()), false);
+  });
+  if (written.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ::shutdown(socket.descriptor(), SHUT_RDWR);  // frees the blocked write, ends the test
+    FAIL() << "a write with a 1 s time-out was still blocked after 30 s";
+  }
+  const int count = written.get();
+  EXPECT_GT(count, 0);
+  EXPECT_LT(count, static_cast<int>(lots.size()));
 }
 
 TEST(InetSocketTest, WriteToClosedPeerFailsWithoutSignal) {

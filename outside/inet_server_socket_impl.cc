@@ -70,19 +70,11 @@ bool isTransientAcceptError(int error) {
   }
 }
 
-// Hands the accepted descriptor to a connection object. Since C++17 the allocation happens
-// before the argument is evaluated, so the guard lets go only once memory is there; from then
-// on InetSocket owns the descriptor and closes it even when its constructor throws. A peer that
-// is already gone (ENOTCONN from getpeername) yields an empty Reference, like no connection.
-Reference<InetSocketImpl> adopt(DescriptorGuard& connection) {
-  try {
-    return Reference<InetSocketImpl>(new InetSocketImpl(connection.release()));
-  } catch (const SocketException& e) {
-    if (e.errornum() == ENOTCONN) {
-      return {};
-    }
-    throw;
-  }
+// Hands the accepted descriptor, with the peer address accept() reported, to a connection
+// object. Since C++17 the allocation happens before the argument is evaluated, so the guard
+// lets go only once memory is there; from then on InetSocket owns the descriptor.
+Reference<InetSocketImpl> adopt(DescriptorGuard& connection, const sockaddr_in& peer) {
+  return Reference<InetSocketImpl>(new InetSocketImpl(connection.release(), peer));
 }
 
 // Milliseconds left until `deadline` for poll(), rounded up so a wait never ends early.
@@ -142,28 +134,30 @@ Reference<InetSocketImpl> InetServerSocketImpl::accept(int seconds) {
   }
   const bool unlimited = seconds < 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(unlimited ? 0 : seconds);
+  // The listening descriptor is non-blocking: a connection that is already waiting is taken
+  // at once, and the readiness wait is made only when there is none.
   for (;;) {
-    pollfd wait{fd, POLLIN, 0};
-    const int ready = ::poll(&wait, 1, unlimited ? -1 : remainingMilliseconds(deadline));
-    if (ready < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      vokra::throwSocketException(errno, kAcceptWhere, "poll");
-    }
-    if (ready == 0) {
-      return {};
-    }
-    DescriptorGuard connection(::accept4(fd, nullptr, nullptr, closeOnExec_ ? SOCK_CLOEXEC : 0));
+    sockaddr_in peer{};
+    socklen_t peerSize = sizeof peer;
+    DescriptorGuard connection(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize,
+                                         closeOnExec_ ? SOCK_CLOEXEC : 0));
     if (connection.get() >= 0) {
-      Reference<InetSocketImpl> socket = adopt(connection);
-      if (socket) {
-        return socket;
-      }
-    } else if (!isTransientAcceptError(errno)) {
+      return adopt(connection, peer);
+    }
+    if (!isTransientAcceptError(errno)) {
       vokra::throwSocketException(errno, kAcceptWhere, "accept");
     }
-    if (!unlimited && remainingMilliseconds(deadline) == 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd wait{fd, POLLIN, 0};
+      const int timeLeft = unlimited ? -1 : remainingMilliseconds(deadline);
+      const int ready = timeLeft == 0 ? 0 : ::poll(&wait, 1, timeLeft);
+      if (ready < 0 && errno != EINTR) {
+        vokra::throwSocketException(errno, kAcceptWhere, "poll");
+      }
+      if (ready == 0) {
+        return {};
+      }
+    } else if (!unlimited && remainingMilliseconds(deadline) == 0) {
       return {};
     }
   }
