@@ -64,6 +64,23 @@ DB* openFile(const std::string& path, int flags) {
   return dbopen(path.c_str(), flags, kFileMode, DB_BTREE, &info);
 }
 
+// The registration a stored pair names, as the index keeps it: the key's text and the
+// address and port EventDbRec reads from the data (0 when the data is too short for them).
+struct StoredListener {
+  std::string event;
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+StoredListener listenerOf(std::span<const uint8_t> key, std::span<const uint8_t> data) {
+  StoredListener listener{cText(key)};
+  if (data.size() >= sizeof listener.address + sizeof listener.port) {
+    std::memcpy(&listener.address, data.data(), sizeof listener.address);
+    std::memcpy(&listener.port, data.data() + sizeof listener.address, sizeof listener.port);
+  }
+  return listener;
+}
+
 std::vector<char> keyBufferFor(const std::string& eventName, const char* failure) {
   try {
     return EventDbRec::keyFor(eventName);
@@ -112,6 +129,43 @@ void EventDb::open() {
     createNew();
   }
   secureFile();
+  indexRecords();
+}
+
+void EventDb::indexRecords() {
+  index_.clear();
+  cursorValid_ = false;
+  DB* db = db_.get();
+  DBT key{}, data{};
+  try {
+    for (int result = db->seq(db, &key, &data, R_FIRST); result == 0;
+         result = db->seq(db, &key, &data, R_NEXT)) {
+      indexStored(bytesOf(key), bytesOf(data));
+    }
+  } catch (const std::bad_alloc&) {
+    db_.reset();
+    throw EventDbException("EventDb::open");
+  }
+}
+
+void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data) {
+  StoredListener listener = listenerOf(key, data);
+  cursorEvent_ = std::move(listener.event);
+  cursorAddress_ = listener.address;
+  cursorPort_ = listener.port;
+  cursorValid_ = true;
+}
+
+void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data) {
+  const StoredListener listener = listenerOf(key, data);
+  index_.add(listener.event, listener.address, listener.port);
+}
+
+void EventDb::forgetCursorRecord() {
+  if (cursorValid_) {
+    index_.remove(cursorEvent_, cursorAddress_, cursorPort_);
+    cursorValid_ = false;
+  }
 }
 
 void EventDb::locateDefault() {
@@ -174,6 +228,8 @@ void EventDb::secureFile() {
 
 void EventDb::close() {
   db_.reset();
+  index_.clear();
+  cursorValid_ = false;
 }
 
 void EventDb::sync() {
@@ -199,6 +255,7 @@ bool EventDb::firstRec(EventDbRec& rec) {
   if (result != 0) {
     return false;
   }
+  noteCursor(bytesOf(key), bytesOf(data));
   rec.assignFromStored(bytesOf(key), bytesOf(data));
   return true;
 }
@@ -213,7 +270,11 @@ bool EventDb::findFirst(const teska::QRstring& eventName, EventDbRec& rec) {
   if (result == -1) {
     throw EventDbException("EventDb::findFirst - failed");
   }
-  if (result != 0 || cText(bytesOf(key)) != cText(eventName)) {
+  if (result != 0) {
+    return false;
+  }
+  noteCursor(bytesOf(key), bytesOf(data));
+  if (cursorEvent_ != cText(eventName)) {
     return false;
   }
   rec.assignFromStored(bytesOf(key), bytesOf(data));
@@ -227,7 +288,11 @@ bool EventDb::findNext(EventDbRec& rec, bool sameKey) {
   if (result == -1) {
     throw EventDbException("EventDb::findNext - failed");
   }
-  if (result != 0 || (sameKey && cText(bytesOf(key)) != cText(rec.eventName()))) {
+  if (result != 0) {
+    return false;
+  }
+  noteCursor(bytesOf(key), bytesOf(data));
+  if (sameKey && cursorEvent_ != cText(rec.eventName())) {
     return false;
   }
   rec.assignFromStored(bytesOf(key), bytesOf(data));
@@ -244,6 +309,9 @@ int EventDb::addRec(EventDbRec& rec) {
   if (result == -1) {
     throw EventDbException("EventDb::addRec - failed");
   }
+  if (result == 0) {
+    indexStored(bytesOf(key), bytesOf(data));
+  }
   return result;
 }
 
@@ -256,6 +324,11 @@ int EventDb::replaceCurrent(EventDbRec& rec) {
   int result = db->put(db, &key, &data, R_CURSOR);
   if (result == -1) {
     throw EventDbException("EventDb::replaceCurrent - failed");
+  }
+  if (result == 0) {
+    forgetCursorRecord();
+    indexStored(bytesOf(key), bytesOf(data));
+    noteCursor(bytesOf(key), bytesOf(data));
   }
   return result;
 }
@@ -270,7 +343,22 @@ int EventDb::deleteCurrent(EventDbRec& rec) {
   if (result == -1) {
     throw EventDbException("EventDb::deleteCurrent - failed");
   }
+  if (result == 0) {
+    forgetCursorRecord();
+  }
   return result;
+}
+
+bool EventDb::findListener(const teska::QRstring& eventName, uint32_t address, EventDbRec& rec) {
+  handleFor("findListener");
+  if (!index_.hasAddress(cText(eventName), address)) {
+    return false;
+  }
+  bool found = findFirst(eventName, rec);
+  while (found && rec.address() != address) {
+    found = findNext(rec, true);
+  }
+  return found;
 }
 
 bool EventDb::deleteRec(EventDbRec& rec) {
@@ -279,6 +367,9 @@ bool EventDb::deleteRec(EventDbRec& rec) {
   }
   DB* db = handleFor("delete");
   const EventDbRec probe(rec);
+  if (!index_.has(cText(probe.eventName()), probe.address(), probe.port())) {
+    return false;
+  }
   EventDbRec current;
   bool found = findFirst(probe.eventName(), current);
   while (found && (current.address() != probe.address() || current.port() != probe.port())) {
@@ -292,6 +383,9 @@ bool EventDb::deleteRec(EventDbRec& rec) {
   int result = db->del(db, &key, R_CURSOR);
   if (result == -1) {
     throw EventDbException("EventDb::deleteRec - failed");
+  }
+  if (result == 0) {
+    forgetCursorRecord();
   }
   return result == 0;
 }
@@ -307,11 +401,15 @@ bool EventDb::deleteAll(EventDbRec& rec) {
   bool deleted = false;
   // An error while walking (-1) ends the walk like its end (1) does.
   while (result == 0) {
+    noteCursor(bytesOf(key), bytesOf(data));
     rec.assignFromStored(bytesOf(key), bytesOf(data));
     if (rec.address() == address) {
       std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::deleteAll - failed");
       DBT own{keyBuffer.data(), keyBuffer.size()};
-      deleted = db->del(db, &own, R_CURSOR) == 0 || deleted;
+      if (db->del(db, &own, R_CURSOR) == 0) {
+        forgetCursorRecord();
+        deleted = true;
+      }
     }
     result = db->seq(db, &key, &data, R_NEXT);
   }

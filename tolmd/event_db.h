@@ -9,7 +9,10 @@
 // shared by every user: the database library is not thread aware, so a caller holds mutex()
 // (lock()/unlock()) across any sequence of operations that positions and then uses the cursor.
 // Every operation except open() and close() throws EventDbException when the database is not
-// open. The handle stays open after every failure. Operations do not yield: threads are
+// open. The handle stays open after every failure. Beside the file, an index in memory
+// (ListenerIndex) holds every registration's event, address and port, so that looking up one
+// listener of an event with thousands of them needs no walk; every change goes through this
+// class, which keeps the two in step. Operations do not yield: threads are
 // preemptive, and a yield per record made long walks (a registration looks through every
 // listener of its event) spend most of their time in the scheduler.
 //
@@ -20,11 +23,15 @@
 #ifndef TOLMD_EVENT_DB_H_
 #define TOLMD_EVENT_DB_H_
 
+#include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 
 #include "outside/mutex.h"
 #include "outside/qrstring.h"
 #include "tolmd/event_db_rec.h"
+#include "tolmd/listener_index.h"
 
 // The database library's handle type (DB in <db_185.h>), declared here so that only
 // event_db.cc sees that header and its macros.
@@ -79,6 +86,10 @@ class EventDb {
   int replaceCurrent(EventDbRec& rec);
   // Deletes the record under the cursor. Returns the library's result (0 deleted).
   int deleteCurrent(EventDbRec& rec);
+  // Positions the cursor on the first registration of `eventName` from `address` (any port)
+  // and copies it into `rec`; false (the cursor where it was) when there is none, which the
+  // index answers without reading the file.
+  bool findListener(const teska::QRstring& eventName, uint32_t address, EventDbRec& rec);
   // Deletes the first registration of rec's event with rec's address and port; true when one
   // was deleted. An empty event name means deleteAll(rec).
   bool deleteRec(EventDbRec& rec);
@@ -100,10 +111,25 @@ class EventDb {
   bool openExisting();
   void createNew();
   void secureFile();
+  // Fills the index from every record of the file just opened.
+  void indexRecords();
+  // Remembers the registration the cursor now stands on, for the index to forget it when it
+  // is replaced or deleted.
+  void noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data);
+  // Adds a registration just stored (its key and data form) to the index.
+  void indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data);
+  void forgetCursorRecord();
 
   bool defaultLocation_;
   teska::QRstring path_;
   std::unique_ptr<__db, Closer> db_;
+  ListenerIndex index_;
+  // The registration under the cursor, as the index holds it; valid after a cursor move that
+  // found a record, until that record is deleted.
+  std::string cursorEvent_;
+  uint32_t cursorAddress_ = 0;
+  uint16_t cursorPort_ = 0;
+  bool cursorValid_ = false;
   teska::Mutex mutex_{false};
 };
 

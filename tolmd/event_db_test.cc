@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
 #include <span>
 #include <string>
@@ -141,6 +142,117 @@ TEST_F(EventDbTest, ReplaceCurrentChangesThePortInPlace) {
   EXPECT_EQ(listing(db), (std::vector<std::string>{"disk.full 10.0.0.1:1500"}));
 }
 
+TEST_F(EventDbTest, FindListenerFindsTheAddressAmongManyAndFollowsEveryChange) {
+  EventDb db(path_);
+  for (int i = 1; i <= 200; ++i) {
+    add(db, "fleet", ("10.0.1." + std::to_string(i % 250)).c_str(), 1000 + i);
+  }
+  add(db, "other", "10.0.9.9", 99);
+  EventDbRec rec;
+  ASSERT_TRUE(db.findListener("fleet", addressOf("10.0.1.77"), rec));
+  EXPECT_EQ(rec.port(), portOf(1077));
+  EXPECT_FALSE(db.findListener("fleet", addressOf("10.0.9.9"), rec)) << "another event's";
+  EXPECT_FALSE(db.findListener("flee", addressOf("10.0.1.77"), rec)) << "a prefix is no name";
+
+  // Replaced in place: the new port is found, the old one is gone.
+  EventDbRec replacement("fleet", addressOf("10.0.1.77"), portOf(5000));
+  ASSERT_EQ(db.replaceCurrent(replacement), 0);
+  ASSERT_TRUE(db.findListener("fleet", addressOf("10.0.1.77"), rec));
+  EXPECT_EQ(rec.port(), portOf(5000));
+  EventDbRec oldPort("fleet", addressOf("10.0.1.77"), portOf(1077));
+  EXPECT_FALSE(db.deleteRec(oldPort));
+  EventDbRec newPort("fleet", addressOf("10.0.1.77"), portOf(5000));
+  EXPECT_TRUE(db.deleteRec(newPort));
+  EXPECT_FALSE(db.findListener("fleet", addressOf("10.0.1.77"), rec));
+
+  // Deleted under the cursor during a walk, as the Signaler drops an unreachable listener.
+  ASSERT_TRUE(db.findFirst("fleet", rec));
+  const uint32_t dropped = rec.address();
+  ASSERT_EQ(db.deleteCurrent(rec), 0);
+  EXPECT_FALSE(db.findListener("fleet", dropped, rec));
+
+  // Every event of one address at once.
+  add(db, "other", "10.0.1.5", 7);
+  EventDbRec everything("", addressOf("10.0.1.5"), 0);
+  EXPECT_TRUE(db.deleteRec(everything));
+  EXPECT_FALSE(db.findListener("fleet", addressOf("10.0.1.5"), rec));
+  EXPECT_FALSE(db.findListener("other", addressOf("10.0.1.5"), rec));
+  EXPECT_TRUE(db.findListener("other", addressOf("10.0.9.9"), rec));
+}
+
+TEST_F(EventDbTest, FindListenerKnowsTheRecordsOfAReopenedFile) {
+  {
+    EventDb db(path_);
+    add(db, "disk.full", "10.0.0.1", 1000);
+    add(db, "disk.full", "10.0.0.1", 1000);  // a duplicate, as a file written elsewhere may hold
+    db.sync();
+  }
+  EventDb db(path_);
+  EventDbRec rec;
+  ASSERT_TRUE(db.findListener("disk.full", addressOf("10.0.0.1"), rec));
+  EventDbRec one("disk.full", addressOf("10.0.0.1"), portOf(1000));
+  EXPECT_TRUE(db.deleteRec(one));
+  EXPECT_TRUE(db.findListener("disk.full", addressOf("10.0.0.1"), rec)) << "one copy is left";
+  EXPECT_TRUE(db.deleteRec(one));
+  EXPECT_FALSE(db.findListener("disk.full", addressOf("10.0.0.1"), rec));
+  EXPECT_TRUE(listing(db).empty());
+}
+
+// Random changes through every path that alters the file; after each, the lookups (which the
+// index answers) must agree with a walk through the file itself.
+TEST_F(EventDbTest, FindListenerAgreesWithTheFileAfterRandomChanges) {
+  EventDb db(path_);
+  std::mt19937 random(20261207);
+  const std::vector<std::string> events = {"a", "b", "c"};
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  auto address = [&] { return addressOf(("10.0.0." + std::to_string(1 + pick(6))).c_str()); };
+  auto port = [&] { return portOf(1 + pick(3)); };
+  for (int step = 0; step < 1500; ++step) {
+    const std::string& event = events[static_cast<std::size_t>(pick(3))];
+    EventDbRec rec(event, address(), port());
+    EventDbRec found;
+    switch (pick(5)) {
+      case 0:
+      case 1:
+        if (db.findListener(event, rec.address(), found)) {
+          db.replaceCurrent(rec);
+        } else {
+          db.addRec(rec);
+        }
+        break;
+      case 2:
+        db.deleteRec(rec);
+        break;
+      case 3:
+        if (pick(8) == 0) {
+          EventDbRec all("", rec.address(), 0);
+          db.deleteAll(all);
+        }
+        break;
+      default:
+        for (bool more = db.findFirst(event, found); more; more = db.findNext(found, true)) {
+          if (found.address() == rec.address()) {
+            db.deleteCurrent(found);
+            break;
+          }
+        }
+        break;
+    }
+    for (const std::string& name : events) {
+      for (int host = 1; host <= 6; ++host) {
+        const uint32_t probe = addressOf(("10.0.0." + std::to_string(host)).c_str());
+        bool inFile = false;
+        for (bool more = db.findFirst(name, found); more && !inFile;
+             more = db.findNext(found, true)) {
+          inFile = found.address() == probe;
+        }
+        ASSERT_EQ(db.findListener(name, probe, found), inFile)
+            << "step " << step << " event " << name << " host " << host;
+      }
+    }
+  }
+}
+
 TEST_F(EventDbTest, RegistrationsSurviveClosingAndReopening) {
   {
     EventDb db(path_);
@@ -263,6 +375,7 @@ TEST_F(EventDbTest, EveryOperationOnAClosedDatabaseSaysSo) {
       {[&] { db.deleteCurrent(rec); }, "EventDb::deleteCurrent - Database is not open"},
       {[&] { db.deleteRec(rec); }, "EventDb::delete - Database is not open"},
       {[&] { db.deleteAll(rec); }, "EventDb::delete - Database is not open"},
+      {[&] { db.findListener("x", 1, rec); }, "EventDb::findListener - Database is not open"},
   };
   for (const Case& c : cases) {
     try {

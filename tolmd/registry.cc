@@ -157,17 +157,12 @@ void Registry::answer(const RegistryTransaction& transaction, int32_t result) {
 void Registry::store(const EventDbRec& rec) {
   // One registration per listener address and event: a new port replaces the old one.
   EventDbRec current;
-  bool found = db_.findFirst(rec.eventName(), current);
-  while (found) {
-    if (current.address() == rec.address()) {
-      daemonLog(kLogDebug,
-                "Client %s previously registered for %s - replacing with new registration",
-                vokra::inetAddrToString(rec.address()).c_str(), rec.eventName().c_str());
-      EventDbRec replacement(rec);
-      db_.replaceCurrent(replacement);
-      return;
-    }
-    found = db_.findNext(current, true);
+  if (db_.findListener(rec.eventName(), rec.address(), current)) {
+    daemonLog(kLogDebug, "Client %s previously registered for %s - replacing with new registration",
+              vokra::inetAddrToString(rec.address()).c_str(), rec.eventName().c_str());
+    EventDbRec replacement(rec);
+    db_.replaceCurrent(replacement);
+    return;
   }
   EventDbRec added(rec);
   db_.addRec(added);
