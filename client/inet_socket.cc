@@ -89,6 +89,9 @@ int finishTimedConnect(int fd, int seconds) {
   if (ready == 0 || (entry.revents & (POLLIN | POLLOUT | POLLERR | POLLHUP)) == 0) {
     return ETIMEDOUT;
   }
+  if ((entry.revents & (POLLERR | POLLHUP)) == 0) {
+    return 0;  // writable without error or hang-up: the connect went through
+  }
   int pending = 0;
   socklen_t size = sizeof pending;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0 || pending != 0) {
