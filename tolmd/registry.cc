@@ -139,13 +139,14 @@ void Registry::answer(const RegistryTransaction& transaction, int32_t result) {
   }
   const std::string& name = transaction.eventName();
   const char* label = name.empty() ? "*ALL*" : name.c_str();
-  const std::string listener = vokra::inetAddrToString(transaction.address());
-  if (deregistration) {
+  if (result != tolm::kRcOk && !deregistration) {
+    daemonLog(kLogAlert, "Client %s - failed to register for event %s [cc = %d]",
+              vokra::inetAddrToString(transaction.address()).c_str(), name.c_str(), result);
+  } else if (logLevel() < kLogDebug) {
+    return;  // the texts below are made only when they are logged
+  } else if (deregistration) {
     daemonLog(kLogDebug, "Registry::processTrans succeeded to dereg client %s [event = %s]",
-              listener.c_str(), label);
-  } else if (result != tolm::kRcOk) {
-    daemonLog(kLogAlert, "Client %s - failed to register for event %s [cc = %d]", listener.c_str(),
-              name.c_str(), result);
+              vokra::inetAddrToString(transaction.address()).c_str(), label);
   } else {
     daemonLog(kLogDebug,
               "Registry::processTrans succeeded to reg client %s [event = %s] Notify at %s",

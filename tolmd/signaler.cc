@@ -57,7 +57,7 @@ Signaler::~Signaler() {
 }
 
 void Signaler::queueSignal(const teska::QRstring& eventName, std::span<const uint8_t> payload,
-                           int32_t staggerType, int32_t staggerParam) {
+                           int32_t staggerType, int32_t staggerParam, Wake wake) {
   teska::MutexLock lock(queueMutex_, true);
   for (const auto& queued : queue_) {
     if (!queued->inProgress() && queued->sameSignal(eventName, payload, staggerType)) {
@@ -65,6 +65,12 @@ void Signaler::queueSignal(const teska::QRstring& eventName, std::span<const uin
     }
   }
   queue_.push_back(std::make_unique<PendingSignal>(eventName, payload, staggerType, staggerParam));
+  if (wake == Wake::kNow) {
+    wakeUp_.signal();
+  }
+}
+
+void Signaler::wake() {
   wakeUp_.signal();
 }
 

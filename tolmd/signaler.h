@@ -10,8 +10,8 @@
 //   other:          neither.
 // A listener that refuses the connection, or cannot be reached in time, loses its registration
 // for that event; one that accepts but fails later keeps it, and so does every listener when
-// this daemon lacks a descriptor for the attempt. A database failure during a fan-out ends that signal's
-// delivery: it is logged and dropped, and the lock released.
+// this daemon lacks a descriptor for the attempt. A database failure during a fan-out ends that
+// signal's delivery: it is logged and dropped, and the lock released.
 //
 // Owns its queue of PendingSignal objects. queueSignal() may be called from any thread; the
 // other members belong to the thread that created the object. The destructor stops the thread
@@ -44,11 +44,17 @@ class Signaler : public teska::Thread {
   explicit Signaler(EventDb& db, int timeoutSeconds = kNotifyTimeoutSeconds);
   ~Signaler() override;
 
-  // Queues a signal (copying name and payload) and wakes the thread, unless a queued signal
-  // that is not yet being delivered has the same name, payload and stagger type: then the new
-  // one is absorbed by it. Thread safe.
+  // Whether queueSignal() wakes the thread itself, or leaves that to a later wake() (the
+  // daemon answers its client first, so that the answer never waits on the wake-up).
+  enum class Wake { kNow, kLater };
+
+  // Queues a signal (copying name and payload) and, with Wake::kNow, wakes the thread, unless a
+  // queued signal that is not yet being delivered has the same name, payload and stagger type:
+  // then the new one is absorbed by it. Thread safe.
   void queueSignal(const teska::QRstring& eventName, std::span<const uint8_t> payload,
-                   int32_t staggerType, int32_t staggerParam);
+                   int32_t staggerType, int32_t staggerParam, Wake wake = Wake::kNow);
+  // Wakes the thread to work off the queue. Thread safe.
+  void wake();
   // Signals queued or being delivered. Thread safe.
   std::size_t pendingCount() const;
 

@@ -130,8 +130,10 @@ void TolmDaemon::serve() {
       continue;
     }
     connection->setTimeouts(kConnectionTimeoutSeconds);
-    daemonLog(kLogDebug, "TolmDaemon::run received request from %s",
-              connection->peerAddrString().c_str());
+    if (logLevel() >= kLogDebug) {  // the address text is made only when it is logged
+      daemonLog(kLogDebug, "TolmDaemon::run received request from %s",
+                connection->peerAddrString().c_str());
+    }
     processConnection(connection);
   }
 }

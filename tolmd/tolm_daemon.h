@@ -73,12 +73,11 @@ class TolmDaemon : public teska::Thread {
   void processConnection(const teska::Reference<teska::InetSocketImpl>& connection);
   // Reading and checking, in the protocol's order; false when the conversation is over (an
   // error answer, if any, has been sent). `label` names the function for the log.
-  bool readHeader(teska::InetSocketImpl& connection, const std::string& peer, tolm::Header& header,
-                  const char*& label);
-  bool readBody(teska::InetSocketImpl& connection, const std::string& peer,
-                const tolm::Header& header, const char* label, std::vector<uint8_t>& body);
+  bool readHeader(teska::InetSocketImpl& connection, tolm::Header& header, const char*& label);
+  bool readBody(teska::InetSocketImpl& connection, const tolm::Header& header, const char* label,
+                std::vector<uint8_t>& body);
   // Hands the request to its handler; the handler's result (see below).
-  int dispatch(const teska::Reference<teska::InetSocketImpl>& connection, const std::string& peer,
+  int dispatch(const teska::Reference<teska::InetSocketImpl>& connection,
                const tolm::Header& header, std::span<const uint8_t> body,
                tolm::HeaderBytes& answer);
   // Body handlers: 1 when the connection now belongs to the Registry, 0 when `answer` must be

@@ -25,27 +25,42 @@ const char* staggerLabel(uint32_t staggerType) {
 }  // namespace
 
 void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>& connection) {
-  const std::string peer = connection->peerAddrString();
+  // A signal is queued before its answer is written but the Signaler is woken only after that
+  // (on every way out), so the client's answer never waits on the wake-up.
+  struct WakeAtEnd {
+    Signaler* signaler = nullptr;
+    ~WakeAtEnd() {
+      if (signaler != nullptr) {
+        signaler->wake();
+      }
+    }
+  } wakeAtEnd;
   const char* label = "Unknown";
   try {
     tolm::Header header;
     std::vector<uint8_t> body;
-    if (!readHeader(*connection, peer, header, label) ||
-        !readBody(*connection, peer, header, label, body)) {
+    if (!readHeader(*connection, header, label) || !readBody(*connection, header, label, body)) {
       connection->disconnect();
       return;
     }
+    if (header.function == tolm::kFuncSignal) {
+      wakeAtEnd.signaler = signaler_.get();
+    }
     tolm::HeaderBytes answer{};
-    const int handled = dispatch(connection, peer, header, body, answer);
+    const int handled = dispatch(connection, header, body, answer);
     body.clear();
     if (handled > 0) {
       return;  // the Registry answers and closes
     }
     daemonLog(kLogDebug, "Tolm::processConnection writing response back to client");
     if (!writeAll(*connection, answer, kConnectionTimeoutSeconds)) {
-      daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s", peer.c_str());
+      daemonLog(kLogAlert, "Tolm::processConnection failed writing response to %s",
+                connection->peerAddrString().c_str());
     }
-    daemonLog(kLogDebug, "Tolm::processConnection closing connection to %s", peer.c_str());
+    if (logLevel() >= kLogDebug) {
+      daemonLog(kLogDebug, "Tolm::processConnection closing connection to %s",
+                connection->peerAddrString().c_str());
+    }
     connection->disconnect();
   } catch (...) {
     daemonLog(kLogAlert, "TolmDaemon::processConnection - caught unknown exception. Func = %s",
@@ -54,12 +69,12 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
   }
 }
 
-bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, const std::string& peer,
-                            tolm::Header& header, const char*& label) {
+bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, tolm::Header& header,
+                            const char*& label) {
   tolm::HeaderBytes headerBytes{};
   if (!readExactly(connection, headerBytes, kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
-              peer.c_str());
+              connection.peerAddrString().c_str());
     return false;
   }
   header = tolm::decodeHeader(headerBytes);
@@ -72,9 +87,8 @@ bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, const std::string
   return true;
 }
 
-bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& peer,
-                          const tolm::Header& header, const char* label,
-                          std::vector<uint8_t>& body) {
+bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const tolm::Header& header,
+                          const char* label, std::vector<uint8_t>& body) {
   try {
     body.resize(static_cast<std::size_t>(header.length));
   } catch (const std::bad_alloc&) {
@@ -89,7 +103,7 @@ bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& 
     daemonLog(kLogAlert,
               "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
               "data) func = %s",
-              peer.c_str(), label);
+              connection.peerAddrString().c_str(), label);
     sendAnswer(connection, answerCode, tolm::kRcBadPacket, label);
     return false;
   }
@@ -98,7 +112,7 @@ bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& 
   if (header.version != tolm::kProtocolVersion) {
     daemonLog(kLogAlert,
               "TolmDaemon::processConnection - Client %s has incompatible version func = %s",
-              peer.c_str(), label);
+              connection.peerAddrString().c_str(), label);
     sendAnswer(connection, answerCode, tolm::kRcBadVersion, label);
     return false;
   }
@@ -106,8 +120,8 @@ bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const std::string& 
 }
 
 int TolmDaemon::dispatch(const teska::Reference<teska::InetSocketImpl>& connection,
-                         const std::string& peer, const tolm::Header& header,
-                         std::span<const uint8_t> body, tolm::HeaderBytes& answer) {
+                         const tolm::Header& header, std::span<const uint8_t> body,
+                         tolm::HeaderBytes& answer) {
   switch (header.function) {
     case tolm::kFuncRegister:
       return doRegistration(connection, answer, body);
@@ -120,7 +134,7 @@ int TolmDaemon::dispatch(const teska::Reference<teska::InetSocketImpl>& connecti
     }
     default:
       daemonLog(kLogAlert, "Tolm::processConnection received invalid request from %s (func id: %d)",
-                peer.c_str(), static_cast<int32_t>(header.function));
+                connection->peerAddrString().c_str(), static_cast<int32_t>(header.function));
       answer = tolm::buildAnswer(tolm::kAnswerUnknown, tolm::kRcInvalidRequest);
       return 0;
   }
@@ -184,10 +198,9 @@ int TolmDaemon::doSignal(const teska::Reference<teska::InetSocketImpl>& connecti
                          tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
   tolm::SignalRequest request;
   const tolm::ParseStatus status = tolm::parseSignalRequest(body, request);
-  const std::string peer = connection->peerAddrString();
   if (status == tolm::ParseStatus::kBadChecksum) {
     daemonLog(kLogAlert, "TolmDaemon::doSignal - bad packet received from %s (Invalid checksum)",
-              peer.c_str());
+              connection->peerAddrString().c_str());
     answer = tolm::buildAnswer(tolm::kAnswerBadChecksum, tolm::kRcBadPacket);
     return 0;
   }
@@ -198,11 +211,13 @@ int TolmDaemon::doSignal(const teska::Reference<teska::InetSocketImpl>& connecti
   if (status != tolm::ParseStatus::kOk) {
     daemonLog(kLogAlert,
               "TolmDaemon::doSignal - bad packet received from %s (fields exceed the packet)",
-              peer.c_str());
+              connection->peerAddrString().c_str());
     answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcBadPacket);
     return 0;
   }
-  signaler_->queueSignal(request.name, request.data, request.staggerType, request.staggerParam);
+  // processConnection wakes the Signaler once the client has its answer.
+  signaler_->queueSignal(request.name, request.data, request.staggerType, request.staggerParam,
+                         Signaler::Wake::kLater);
   answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcOk);
   return 0;
 }
