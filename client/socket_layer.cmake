@@ -4,6 +4,7 @@
 add_library(vokra_socket_objs OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/inet_socket.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/socket_util.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/socket_transfer.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/fd_stream_buf.cc)
 set_target_properties(vokra_socket_objs PROPERTIES
   POSITION_INDEPENDENT_CODE ON
@@ -31,6 +32,11 @@ nvo_add_gtest(inet_socket_test
   TIMEOUT 120)
 nvo_add_gtest(socket_util_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/socket_util_test.cc
+          ${CMAKE_CURRENT_SOURCE_DIR}/socket_test_support.cc
+  LIBS vokra_socket_client Threads::Threads
+  TIMEOUT 120)
+nvo_add_gtest(socket_transfer_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/socket_transfer_test.cc
           ${CMAKE_CURRENT_SOURCE_DIR}/socket_test_support.cc
   LIBS vokra_socket_client Threads::Threads
   TIMEOUT 120)
