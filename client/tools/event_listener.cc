@@ -10,6 +10,7 @@
 
 #include "client/inet_socket.h"
 #include "client/socket_exception.h"
+#include "client/socket_transfer.h"
 #include "client/socket_util.h"
 #include "protocol/tolm_wire.h"
 
@@ -18,8 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Time-outs, in seconds: one connection's reads and writes, and the wait for a REGISTER or
-// DEREGISTER answer (the daemon first probes the listener, which may take it a while).
+// Time-outs, in seconds: each whole packet read or written on a connection (one budget for
+// all of its pieces), connecting to the daemon and sending it a request, and the wait for a
+// REGISTER or DEREGISTER answer (the daemon first probes the listener, which may take it a
+// while).
 constexpr int kIoSeconds = 5;
 constexpr int kConnectSeconds = 10;
 constexpr auto kAnswerWait = std::chrono::seconds(30);
@@ -27,32 +30,6 @@ constexpr auto kAnswerWait = std::chrono::seconds(30);
 // notification of this protocol.
 constexpr int32_t kMaxNotifyBody = 64 * 1024;
 constexpr uint8_t kAck[tolm::kSequentialAckSize] = {'A', 'C', 'K', '!'};
-
-// Reads exactly `size` bytes unless the peer closes or a read fails or times out; returns
-// whether all arrived. Each round reads at least one byte, so `size` bounds the rounds.
-bool readFully(InetSocket& socket, uint8_t* buffer, std::size_t size) {
-  std::size_t have = 0;
-  while (have < size) {
-    const int got = socket.read(buffer + have, static_cast<int>(size - have), false);
-    if (got <= 0) {
-      return false;
-    }
-    have += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool writeFully(InetSocket& socket, const uint8_t* buffer, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const int put = socket.write(buffer + done, static_cast<int>(size - done), false);
-    if (put <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
 
 const char* requestName(uint32_t function) {
   return function == tolm::kFuncRegister ? "REGISTER" : "DEREGISTER";
@@ -121,7 +98,7 @@ std::optional<int32_t> EventListener::exchange(uint32_t function, const std::str
     }
     const std::vector<uint8_t> request =
         tolm::buildListenerRequest(function, registeredAddress_, htons(socket_.port()), event);
-    if (!writeFully(daemon, request.data(), request.size())) {
+    if (!writeAll(daemon, request, kConnectSeconds)) {
       err_ << "tolm-listen: sending " << requestName(function) << " failed" << std::endl;
       return std::nullopt;
     }
@@ -138,8 +115,7 @@ std::optional<int32_t> EventListener::exchange(uint32_t function, const std::str
       }
       if (entries[0].revents != 0) {
         tolm::HeaderBytes answer{};
-        daemon.setReadTimeout(kIoSeconds);
-        if (!readFully(daemon, answer.data(), answer.size())) {
+        if (!readExactly(daemon, answer, kIoSeconds)) {
           return std::nullopt;
         }
         return tolm::decodeHeader(answer).length;
@@ -164,13 +140,13 @@ void EventListener::serveConnection(int fd) {
     InetSocket peer(fd);
     peer.setTimeouts(kIoSeconds);
     tolm::HeaderBytes headerBytes{};
-    if (!readFully(peer, headerBytes.data(), headerBytes.size())) {
+    if (!readExactly(peer, headerBytes, kIoSeconds)) {
       return;
     }
     const tolm::Header header = tolm::decodeHeader(headerBytes);
     if (header.function == tolm::kFuncPing) {
       const tolm::HeaderBytes answer = tolm::buildAnswer(tolm::kAnswerPing, tolm::kRcOk);
-      writeFully(peer, answer.data(), answer.size());
+      writeAll(peer, answer, kIoSeconds);
       return;
     }
     if (header.function != tolm::kFuncNotify || header.length < 0 ||
@@ -181,14 +157,14 @@ void EventListener::serveConnection(int fd) {
     }
     std::vector<uint8_t> body(static_cast<std::size_t>(header.length));
     tolm::Notification notification;
-    if (!readFully(peer, body.data(), body.size()) ||
+    if (!readExactly(peer, body, kIoSeconds) ||
         tolm::parseNotify(body, notification) != tolm::ParseStatus::kOk) {
       err_ << "tolm-listen: ignored a truncated or malformed NOTIFY" << std::endl;
       return;
     }
     printNotification(notification.staggerType, notification.name, notification.data);
     if (notification.staggerType == tolm::kStaggerSequential) {
-      writeFully(peer, kAck, sizeof kAck);
+      writeAll(peer, kAck, kIoSeconds);
     }
   } catch (const SocketException& e) {
     err_ << "tolm-listen: " << e.getMessage() << std::endl;

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "client/inet_socket.h"
+#include "client/socket_transfer.h"
 #include "client/tools/listen_socket.h"
 #include "protocol/tolm_wire.h"
 #include "tests/support/daemon_process.h"
@@ -49,12 +50,12 @@ class FakeDaemon {
     client.setTimeouts(kIoSeconds);
     ListenerRequestSeen seen;
     tolm::HeaderBytes header{};
-    if (!readAll(client, header.data(), header.size())) {
+    if (!readExactly(client, header, kIoSeconds)) {
       return std::nullopt;
     }
     seen.header = tolm::decodeHeader(header);
     std::vector<uint8_t> body(static_cast<std::size_t>(seen.header.length));
-    if (seen.header.length > tolm::kMaxBodyLength || !readAll(client, body.data(), body.size()) ||
+    if (seen.header.length > tolm::kMaxBodyLength || !readExactly(client, body, kIoSeconds) ||
         tolm::parseListenerRequest(body, seen.header.function == tolm::kFuncRegister,
                                    seen.request) != tolm::ParseStatus::kOk) {
       return std::nullopt;
@@ -68,18 +69,6 @@ class FakeDaemon {
                           result);
     client.write(answer.data(), static_cast<int>(answer.size()), true);
     return seen;
-  }
-
-  static bool readAll(InetSocket& socket, uint8_t* buffer, std::size_t size) {
-    std::size_t have = 0;
-    while (have < size) {
-      const int got = socket.read(buffer + have, static_cast<int>(size - have), false);
-      if (got <= 0) {
-        return false;
-      }
-      have += static_cast<std::size_t>(got);
-    }
-    return true;
   }
 
   // Sends one NOTIFY to the listener; returns the bytes it answered before closing.
@@ -114,7 +103,7 @@ class FakeDaemon {
     const tolm::HeaderBytes probe = tolm::buildPing();
     peer.write(probe.data(), static_cast<int>(probe.size()), true);
     tolm::HeaderBytes answer{};
-    return readAll(peer, answer.data(), answer.size()) &&
+    return readExactly(peer, answer, kIoSeconds) &&
            tolm::decodeHeader(answer).function == tolm::kAnswerPing;
   }
 

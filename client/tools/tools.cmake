@@ -6,7 +6,10 @@ add_library(vokra_tools STATIC
   ${VOKRA_TOOLS_DIR}/tool_text.cc
   ${VOKRA_TOOLS_DIR}/payload_file.cc
   ${VOKRA_TOOLS_DIR}/listen_socket.cc
-  ${VOKRA_TOOLS_DIR}/event_listener.cc)
+  ${VOKRA_TOOLS_DIR}/event_listener.cc
+  # The socket layer's whole-buffer transfers stay internal to libvokra (not exported), so the
+  # tools build their own copy over the library's exported InetSocket.
+  ${VOKRA_DIR}/socket_transfer.cc)
 target_link_libraries(vokra_tools PUBLIC vokra PRIVATE tolm_protocol nvo_build_flags)
 
 add_executable(tolm-signal ${VOKRA_TOOLS_DIR}/tolm_signal_main.cc)
