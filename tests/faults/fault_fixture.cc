@@ -1,22 +1,14 @@
 #include "tests/faults/fault_fixture.h"
 
-#include <signal.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
+#include <utility>
 
 #include <arpa/inet.h>
 
 #include "protocol/tolm_wire.h"
 
 namespace faults {
-namespace {
-
-constexpr char kSlpConfig[] = "/run/faults-vslp.conf";
-
-}  // namespace
 
 std::vector<uint8_t> signalRequest(const std::string& event, std::span<const uint8_t> payload,
                                    int32_t staggerType, int32_t staggerParam) {
@@ -42,42 +34,29 @@ void FaultTest::SetUp() {
   if (!nvo_test::inSandbox()) {
     GTEST_SKIP() << "needs tests/sandbox/run-in-sandbox (root paths and ports)";
   }
-  nvo_test::becomeSubreaper();
-  std::filesystem::remove_all(kDatabaseDirectory);
-  std::filesystem::remove(kPidFile);
-  std::ofstream(kSlpConfig, std::ios::trunc) << "net.slp.interfaces = 127.0.0.1\n"
-                                             << "net.slp.multicastMaximumWait = 300\n"
-                                             << "net.slp.unicastMaximumWait = 1000\n";
+  sandbox_.prepare(
+      "net.slp.interfaces = 127.0.0.1\n"
+      "net.slp.multicastMaximumWait = 300\n"
+      "net.slp.unicastMaximumWait = 1000\n");
 }
 
 void FaultTest::TearDown() {
-  if (daemon_) {
-    daemon_->stop(15s);
-    daemon_.reset();
-  }
+  nvo_test::stopAndRelease(daemon_, 15s);
 }
 
 std::string FaultTest::tolmdPath() {
-  return nvo_test::buildBinary("tolmd");
+  return nvo_test::tolmdPath();
 }
 
 std::vector<std::string> FaultTest::environment() const {
-  return {std::string("VSLP_CONF=") + kSlpConfig};
+  return sandbox_.environment();
 }
 
 void FaultTest::startDaemon(const std::vector<std::string>& wrapper) {
-  std::vector<std::string> command = wrapper;
-  command.push_back(tolmdPath());
-  command.push_back("-d");
-  const std::string program = command.front();
-  command.erase(command.begin());
-  daemon_ = std::make_unique<nvo_test::DaemonProcess>(program, command, environment());
-  daemon_->start();
-  const std::optional<std::size_t> line = daemon_->waitForLine(kListeningLine, 30s);
-  ASSERT_TRUE(line) << "tolmd did not start listening:\n" << daemon_->transcript();
-  const std::string text = daemon_->lines()[*line];
-  port_ = static_cast<uint16_t>(
-      std::stoi(text.substr(text.find(kListeningLine) + sizeof kListeningLine - 1)));
+  daemon_ = sandbox_.startTolmd({"-d"}, wrapper);
+  const std::optional<uint16_t> port = nvo_test::waitUntilListening(*daemon_, 30s);
+  ASSERT_TRUE(port) << "tolmd did not start listening:\n" << daemon_->transcript();
+  port_ = *port;
 }
 
 void FaultTest::stopDaemon() {
@@ -128,15 +107,11 @@ bool FaultTest::waitForDone(std::size_t count, std::chrono::milliseconds timeout
 }
 
 std::vector<std::string> FaultTest::listingBefore(std::size_t nth) const {
-  std::vector<std::string> records;
   std::vector<std::string> current;
   std::size_t seen = 0;
   for (const std::string& line : daemon_->lines()) {
-    if (line.rfind("Recno: ", 0) == 0) {
-      const std::size_t at = line.find("  event: ");
-      if (at != std::string::npos) {
-        current.push_back(line.substr(at + 2));
-      }
+    if (std::optional<std::string> record = nvo_test::listedRecord(line)) {
+      current.push_back(*std::move(record));
     } else if (line.rfind("Outputting all records in the database", 0) == 0) {
       current.clear();
     } else if (line.find(kListeningLine) != std::string::npos) {
@@ -145,7 +120,7 @@ std::vector<std::string> FaultTest::listingBefore(std::size_t nth) const {
       }
     }
   }
-  return records;
+  return {};
 }
 
 }  // namespace faults

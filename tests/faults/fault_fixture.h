@@ -1,6 +1,7 @@
 // What the fault tests of the event daemon share: tolmd started as root inside the test
-// sandbox (its real pid file and database paths are private there), requests built byte for
-// byte, and its debug log read line by line. Outside the sandbox every test skips.
+// sandbox (nvo_test::ServiceSandbox; its real pid file and database paths are private there),
+// requests built byte for byte, and its debug log read line by line. Outside the sandbox every
+// test skips.
 //
 // The SLP settings keep the library off multicast, so a start costs no multicast wait; no SLP
 // agent runs (the daemon logs that it could not register and serves all the same).
@@ -20,6 +21,7 @@
 
 #include "tests/support/daemon_process.h"
 #include "tests/support/raw_client.h"
+#include "tests/support/service_sandbox.h"
 
 namespace faults {
 
@@ -27,10 +29,10 @@ using namespace std::chrono_literals;
 using nvo_test::Answer;
 
 inline constexpr uint32_t kVersion = 0x00010001;
-inline constexpr char kDatabaseDirectory[] = "/var/lib/tolm";
-inline constexpr char kDatabaseFile[] = "/var/lib/tolm/tolmd_event_db.dat";
-inline constexpr char kPidFile[] = "/var/run/tolmd.pid";
-inline constexpr char kListeningLine[] = "tolmd listening on all interfaces at port ";
+inline constexpr const auto& kDatabaseDirectory = nvo_test::kTolmdDatabaseDirectory;
+inline constexpr const auto& kDatabaseFile = nvo_test::kTolmdDatabaseFile;
+inline constexpr const auto& kPidFile = nvo_test::kTolmdPidFile;
+inline constexpr const auto& kListeningLine = nvo_test::kTolmdListeningLine;
 inline constexpr char kDoneLine[] = "Signaler::doSignal done [success=";
 
 // A SIGNAL as the client library sends it, with a stagger parameter of our choice.
@@ -84,6 +86,7 @@ class FaultTest : public ::testing::Test {
   // "event: NAME  address: A:P" each.
   std::vector<std::string> listingBefore(std::size_t nth) const;
 
+  nvo_test::ServiceSandbox sandbox_{"/run/faults-vslp.conf"};
   std::unique_ptr<nvo_test::DaemonProcess> daemon_;
   uint16_t port_ = 0;
 };

@@ -2,37 +2,45 @@
 
 #include <signal.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include <arpa/inet.h>
+#include <utility>
 
 #include "protocol/tolm_wire.h"
 
 namespace tolmd_test {
 namespace {
 
-constexpr char kListeningLine[] = "tolmd listening on all interfaces at port ";
-constexpr char kSlpConfig[] = "/run/tolmd-test-slp.conf";
+constexpr std::size_t kHeaderSize = 12;
+constexpr uint32_t kSignalFunction = 0xF0000003;
+
+// Big-endian, as every word of the protocol.
+void putWord(std::vector<uint8_t>& bytes, std::size_t at, uint32_t value) {
+  bytes.at(at) = static_cast<uint8_t>(value >> 24);
+  bytes.at(at + 1) = static_cast<uint8_t>(value >> 16);
+  bytes.at(at + 2) = static_cast<uint8_t>(value >> 8);
+  bytes.at(at + 3) = static_cast<uint8_t>(value);
+}
 
 void appendWord(std::vector<uint8_t>& bytes, uint32_t value) {
   std::size_t at = bytes.size();
   bytes.resize(at + 4);
-  tolm::storeWord(bytes, at, value);
+  putWord(bytes, at, value);
 }
 
 }  // namespace
 
 void fixChecksum(std::vector<uint8_t>& request) {
-  std::span<uint8_t> body = std::span<uint8_t>(request).subspan(tolm::kHeaderSize);
-  tolm::storeWord(body, 0, tolm::checksum(body.subspan(4)));
+  uint32_t sum = 0;
+  for (std::size_t i = kHeaderSize + 4; i < request.size(); ++i) {
+    sum += request[i];
+  }
+  putWord(request, kHeaderSize, sum);
 }
 
 std::vector<uint8_t> signalRequest(const std::string& name, std::span<const uint8_t> payload,
                                    int32_t staggerType, int32_t staggerParam, bool countNul) {
   std::vector<uint8_t> request;
   appendWord(request, kVersion);
-  appendWord(request, tolm::kFuncSignal);
+  appendWord(request, kSignalFunction);
   appendWord(request, 0);  // length, below
   appendWord(request, 0);  // checksum, below
   appendWord(request, static_cast<uint32_t>(staggerType));
@@ -44,7 +52,7 @@ std::vector<uint8_t> signalRequest(const std::string& name, std::span<const uint
   }
   appendWord(request, static_cast<uint32_t>(payload.size()));
   request.insert(request.end(), payload.begin(), payload.end());
-  tolm::storeWord(request, 8, static_cast<uint32_t>(request.size() - tolm::kHeaderSize));
+  putWord(request, 8, static_cast<uint32_t>(request.size() - kHeaderSize));
   fixChecksum(request);
   return request;
 }
@@ -55,44 +63,33 @@ std::vector<uint8_t> listenerRequest(uint32_t function, uint32_t address, uint16
 }
 
 std::string TolmdTest::tolmdPath() {
-  return nvo_test::buildBinary("tolmd");
+  return nvo_test::tolmdPath();
 }
 
 void TolmdTest::SetUp() {
   if (!nvo_test::inSandbox()) {
     GTEST_SKIP() << "needs tests/sandbox/run-in-sandbox (root paths and ports)";
   }
-  nvo_test::becomeSubreaper();
   // Each test starts from a host on which tolmd never ran.
-  std::filesystem::remove_all(kDatabaseDirectory);
-  std::filesystem::remove(kPidFile);
-  std::ofstream(kSlpConfig, std::ios::trunc) << "net.slp.multicastTimeouts = 100,200\n"
-                                             << "net.slp.multicastMaximumWait = 300\n";
+  sandbox_.prepare(
+      "net.slp.multicastTimeouts = 100,200\n"
+      "net.slp.multicastMaximumWait = 300\n");
 }
 
 void TolmdTest::TearDown() {
-  if (daemon_) {
-    daemon_->stop(15s);
-    daemon_.reset();
-  }
-  if (slpAgent_) {
-    slpAgent_->stop(10s);
-    slpAgent_.reset();
-  }
+  nvo_test::stopAndRelease(daemon_, 15s);
+  nvo_test::stopAndRelease(slpAgent_, 10s);
 }
 
 std::vector<std::string> TolmdTest::environment() const {
-  return {std::string("VSLP_CONF=") + kSlpConfig};
+  return sandbox_.environment();
 }
 
 void TolmdTest::startDaemon(std::vector<std::string> args) {
-  daemon_ = std::make_unique<nvo_test::DaemonProcess>(tolmdPath(), std::move(args), environment());
-  daemon_->start();
-  std::optional<std::size_t> line = daemon_->waitForLine(kListeningLine, 20s);
-  ASSERT_TRUE(line) << "tolmd did not start listening:\n" << daemon_->transcript();
-  std::string text = daemon_->lines()[*line];
-  port_ = static_cast<uint16_t>(
-      std::stoi(text.substr(text.find(kListeningLine) + std::string(kListeningLine).size())));
+  daemon_ = sandbox_.startTolmd(args);
+  const std::optional<uint16_t> port = nvo_test::waitUntilListening(*daemon_, 20s);
+  ASSERT_TRUE(port) << "tolmd did not start listening:\n" << daemon_->transcript();
+  port_ = *port;
 }
 
 void TolmdTest::stopDaemon() {
@@ -102,20 +99,9 @@ void TolmdTest::stopDaemon() {
 }
 
 void TolmdTest::startSlpAgent() {
-  slpAgent_ = std::make_unique<nvo_test::DaemonProcess>(
-      nvo_test::buildBinary("vslpd"), std::vector<std::string>{"-d"}, environment());
-  slpAgent_->start();
-  bool up = nvo_test::waitUntil(
-      [] {
-        try {
-          nvo_test::RawConnection probe(427);
-          return true;
-        } catch (const std::exception&) {
-          return false;
-        }
-      },
-      10s);
-  ASSERT_TRUE(up) << "vslpd did not come up:\n" << slpAgent_->transcript();
+  slpAgent_ = sandbox_.startSlpAgent();
+  ASSERT_TRUE(nvo_test::waitForSlpAgent(10s)) << "vslpd did not come up:\n"
+                                              << slpAgent_->transcript();
 }
 
 std::optional<Answer> TolmdTest::send(std::span<const uint8_t> request) {
@@ -142,16 +128,15 @@ std::vector<std::string> TolmdTest::listing() {
   std::vector<std::string> records;
   std::size_t from = daemon_->lineCount();
   daemon_->sendSignal(SIGHUP);
-  std::optional<std::size_t> end = daemon_->waitForLine(kListeningLine, 20s, from);
+  std::optional<std::size_t> end = daemon_->waitForLine(nvo_test::kTolmdListeningLine, 20s, from);
   EXPECT_TRUE(end) << "no restart after SIGHUP:\n" << daemon_->transcript();
   if (!end) {
     return records;
   }
   std::vector<std::string> lines = daemon_->lines();
   for (std::size_t i = from; i < *end; ++i) {
-    std::size_t at = lines[i].find("  event: ");
-    if (lines[i].rfind("Recno: ", 0) == 0 && at != std::string::npos) {
-      records.push_back(lines[i].substr(at + 2));
+    if (std::optional<std::string> record = nvo_test::listedRecord(lines[i])) {
+      records.push_back(*std::move(record));
     }
   }
   return records;
