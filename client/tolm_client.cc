@@ -9,6 +9,7 @@
 
 #include "client/inet_socket.h"
 #include "client/socket_exception.h"
+#include "client/socket_transfer.h"
 #include "client/tolm_server_info.h"
 #include "client/tolm_slp_info.h"
 #include "protocol/tolm_wire.h"
@@ -17,21 +18,16 @@ namespace vokra {
 namespace {
 
 // One connection, one request, one 12-byte answer. Returns the answer's result word or
-// kNetworkFailure; the socket is closed by its destructor on every path.
+// kNetworkFailure; the socket is closed by its destructor on every path. Sending and receiving
+// each wait at most the client's time-out in all, also when the bytes travel in pieces.
 int exchange(const TolmSLPInfo& server, const std::vector<uint8_t>& request) {
-  const int size = static_cast<int>(request.size());
   InetSocket socket;
   socket.setTimeouts(TolmClient::kTimeoutSeconds);
   try {
     socket.connect(server.getHost(), server.getPort());
-    if (!socket.waitForOutput(TolmClient::kTimeoutSeconds) ||
-        socket.write(request.data(), size, false) != size) {
-      return TolmClient::kNetworkFailure;
-    }
     tolm::HeaderBytes answer{};
-    const int answerSize = static_cast<int>(answer.size());
-    if (!socket.waitForInput(TolmClient::kTimeoutSeconds) ||
-        socket.read(answer.data(), answerSize, false) != answerSize) {
+    if (!writeAll(socket, request, TolmClient::kTimeoutSeconds) ||
+        !readExactly(socket, answer, TolmClient::kTimeoutSeconds)) {
       return TolmClient::kNetworkFailure;
     }
     return tolm::decodeHeader(answer).length;
