@@ -21,7 +21,7 @@ struct BenchOptions {
   // 2 fan-out
   std::size_t listeners = 1000;
   std::size_t gonePercent = 10;
-  std::size_t fanoutRepetitions = 5;
+  std::size_t fanoutRepetitions = 9;
   // 3 registration
   std::size_t registrations = 4000;
   std::size_t registrationClients = 8;
