@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -129,23 +130,64 @@ void EventDb::open() {
     createNew();
   }
   secureFile();
-  indexRecords();
+  if (!indexRecords()) {
+    salvage();
+  }
 }
 
-void EventDb::indexRecords() {
+void EventDb::salvage() {
+  daemonLog(kLogDebug, "Tolm cannot open old database (probably corrupted) - re-creating");
+  // The handle that met the damage is unusable; a fresh read-only one reads up to it again.
+  std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> readable;
+  db_.reset(openFile(path_, O_RDONLY));
+  if (db_) {
+    DB* db = db_.get();
+    DBT key{}, data{};
+    try {
+      for (int result = db->seq(db, &key, &data, R_FIRST); result == 0;
+           result = db->seq(db, &key, &data, R_NEXT)) {
+        const std::span<const uint8_t> k = bytesOf(key), d = bytesOf(data);
+        readable.emplace_back(std::vector<uint8_t>(k.begin(), k.end()),
+                              std::vector<uint8_t>(d.begin(), d.end()));
+      }
+    } catch (const std::bad_alloc&) {
+      // Keep what was copied so far.
+    }
+  }
+  createNew();
+  secureFile();
+  DB* db = db_.get();
+  for (auto& [key, data] : readable) {
+    DBT k{key.data(), key.size()};
+    DBT d{data.data(), data.size()};
+    db->put(db, &k, &d, 0);
+  }
+  readable.clear();
+  db->sync(db, 0);
+  if (!indexRecords()) {
+    distrustIndex();
+  }
+}
+
+bool EventDb::indexRecords() {
   index_.clear();
+  indexTrusted_ = true;
   cursorValid_ = false;
   DB* db = db_.get();
   DBT key{}, data{};
-  try {
-    for (int result = db->seq(db, &key, &data, R_FIRST); result == 0;
-         result = db->seq(db, &key, &data, R_NEXT)) {
-      indexStored(bytesOf(key), bytesOf(data));
-    }
-  } catch (const std::bad_alloc&) {
-    db_.reset();
-    throw EventDbException("EventDb::open");
+  int result = db->seq(db, &key, &data, R_FIRST);
+  for (; result == 0 && indexTrusted_; result = db->seq(db, &key, &data, R_NEXT)) {
+    indexStored(bytesOf(key), bytesOf(data));
   }
+  return result != -1;
+}
+
+void EventDb::distrustIndex() {
+  if (indexTrusted_) {
+    daemonLog(kLogDebug, "EventDb: listener index incomplete - looking listeners up by walking");
+  }
+  index_.clear();
+  indexTrusted_ = false;
 }
 
 void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data) {
@@ -157,8 +199,15 @@ void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> 
 }
 
 void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data) {
-  const StoredListener listener = listenerOf(key, data);
-  index_.add(listener.event, listener.address, listener.port);
+  if (!indexTrusted_) {
+    return;
+  }
+  try {
+    const StoredListener listener = listenerOf(key, data);
+    index_.add(listener.event, listener.address, listener.port);
+  } catch (const std::bad_alloc&) {
+    distrustIndex();  // a record missing from the index would read as "not registered"
+  }
 }
 
 void EventDb::forgetCursorRecord() {
@@ -351,7 +400,7 @@ int EventDb::deleteCurrent(EventDbRec& rec) {
 
 bool EventDb::findListener(const teska::QRstring& eventName, uint32_t address, EventDbRec& rec) {
   handleFor("findListener");
-  if (!index_.hasAddress(cText(eventName), address)) {
+  if (indexTrusted_ && !index_.hasAddress(cText(eventName), address)) {
     return false;
   }
   bool found = findFirst(eventName, rec);
@@ -367,7 +416,7 @@ bool EventDb::deleteRec(EventDbRec& rec) {
   }
   DB* db = handleFor("delete");
   const EventDbRec probe(rec);
-  if (!index_.has(cText(probe.eventName()), probe.address(), probe.port())) {
+  if (indexTrusted_ && !index_.has(cText(probe.eventName()), probe.address(), probe.port())) {
     return false;
   }
   EventDbRec current;

@@ -56,7 +56,9 @@ class EventDb {
 
   // (Re)opens the file. A file that cannot be opened as a database (damaged, empty, not a
   // B-tree, not a regular file) is removed and created anew, its registrations lost; this is
-  // logged at DEBUG as "Tolm cannot open old database (probably corrupted) - re-creating".
+  // logged at DEBUG as "Tolm cannot open old database (probably corrupted) - re-creating". A
+  // file that opens but cannot be read to its end (a damaged page) is re-created the same way,
+  // keeping the registrations that could still be read.
   // Throws EventDbException ("EventDb::open") when no database can be had.
   void open();
   // Closes the handle if open; afterwards every operation throws "... Database is not open".
@@ -111,8 +113,15 @@ class EventDb {
   bool openExisting();
   void createNew();
   void secureFile();
-  // Fills the index from every record of the file just opened.
-  void indexRecords();
+  // Fills the index from every record of the file just opened; false when the file could not
+  // hand over every record (it is damaged past its first page).
+  bool indexRecords();
+  // Replaces a damaged file by a new one holding the records that can still be read, with the
+  // "re-creating" log line.
+  void salvage();
+  // Gives the index up until the next open() when it cannot hold every record (a record the
+  // file could not hand over, no memory): lookups then walk the event's records.
+  void distrustIndex();
   // Remembers the registration the cursor now stands on, for the index to forget it when it
   // is replaced or deleted.
   void noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data);
@@ -124,6 +133,7 @@ class EventDb {
   teska::QRstring path_;
   std::unique_ptr<__db, Closer> db_;
   ListenerIndex index_;
+  bool indexTrusted_ = false;  // the index holds every record of the file
   // The registration under the cursor, as the index holds it; valid after a cursor move that
   // found a record, until that record is deleted.
   std::string cursorEvent_;
