@@ -99,6 +99,7 @@ void ListenerFarm::resetCounts() {
 std::optional<Clock::time_point> ListenerFarm::waitForNotifies(
     std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
+  awaited_ = count;
   if (!arrived_.wait_for(lock, timeout, [&] { return arrivals_.size() >= count; })) {
     return std::nullopt;
   }
@@ -162,7 +163,9 @@ void ListenerFarm::serveConnection(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++notifies_;
   arrivals_.push_back(now);
-  arrived_.notify_all();
+  if (arrivals_.size() >= awaited_) {
+    arrived_.notify_all();
+  }
 }
 
 }  // namespace nvo_bench
