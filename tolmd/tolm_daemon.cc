@@ -111,10 +111,17 @@ void TolmDaemon::serve() {
     daemonLog(kLogDebug, "TolmDaemon::run waiting for connection...");
     teska::Reference<teska::InetSocketImpl> connection;
     try {
-      connection = listener_->accept(-1);
+      // Signals answered meanwhile reach the Signaler with one wake-up: when no connection is
+      // waiting, or after every kSignalWakeBatch of them under steady load.
+      connection = listener_->accept(0);
+      if (!connection && !stop_) {
+        wakeSignaler();
+        connection = listener_->accept(-1);
+      }
     } catch (const teska::SocketException& e) {
       // Running out of descriptors (or a similar passing trouble) must neither end the
       // service nor make this loop spin.
+      wakeSignaler();
       if (stop_) {
         break;
       }
@@ -135,6 +142,17 @@ void TolmDaemon::serve() {
                 connection->peerAddrString().c_str());
     }
     processConnection(connection);
+    if (signalsSinceWake_ >= kSignalWakeBatch) {
+      wakeSignaler();
+    }
+  }
+  wakeSignaler();
+}
+
+void TolmDaemon::wakeSignaler() {
+  if (signalsSinceWake_ > 0 && signaler_) {
+    signalsSinceWake_ = 0;
+    signaler_->wake();
   }
 }
 

@@ -39,6 +39,9 @@ namespace tolmd {
 
 // Pause after a failed accept before the next one.
 inline constexpr unsigned kAcceptBackoffMicroseconds = 100000;
+// Under steady load the Signaler is woken once per this many answered signals (and whenever
+// no connection is waiting), not once per signal: each wake-up is a thread switch.
+inline constexpr unsigned kSignalWakeBatch = 8;
 
 class TolmDaemon : public teska::Thread {
  public:
@@ -62,6 +65,8 @@ class TolmDaemon : public teska::Thread {
   friend class TolmDaemonTestAccess;
 
   void serve();
+  // Wakes the Signaler when signals were queued since its last wake-up.
+  void wakeSignaler();
   void listRecords();
   // Withdraws this run's SLP URLs, stops the threads and tells the frame; the error path.
   void endOnError();
@@ -105,6 +110,8 @@ class TolmDaemon : public teska::Thread {
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   std::unique_ptr<Signaler> signaler_;
+  // Signals queued without waking the Signaler yet (service thread only).
+  unsigned signalsSinceWake_ = 0;
   std::unique_ptr<Registry> registry_;
   bool advertised_ = false;  // service thread only
 };

@@ -25,16 +25,6 @@ const char* staggerLabel(uint32_t staggerType) {
 }  // namespace
 
 void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>& connection) {
-  // A signal is queued before its answer is written but the Signaler is woken only after that
-  // (on every way out), so the client's answer never waits on the wake-up.
-  struct WakeAtEnd {
-    Signaler* signaler = nullptr;
-    ~WakeAtEnd() {
-      if (signaler != nullptr) {
-        signaler->wake();
-      }
-    }
-  } wakeAtEnd;
   const char* label = "Unknown";
   try {
     tolm::Header header;
@@ -44,7 +34,7 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
       return;
     }
     if (header.function == tolm::kFuncSignal) {
-      wakeAtEnd.signaler = signaler_.get();
+      ++signalsSinceWake_;  // serve() wakes the Signaler for it, after the answer
     }
     tolm::HeaderBytes answer{};
     const int handled = dispatch(connection, header, body, answer);
@@ -215,7 +205,7 @@ int TolmDaemon::doSignal(const teska::Reference<teska::InetSocketImpl>& connecti
     answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcBadPacket);
     return 0;
   }
-  // processConnection wakes the Signaler once the client has its answer.
+  // serve() wakes the Signaler once the client has its answer.
   signaler_->queueSignal(request.name, request.data, request.staggerType, request.staggerParam,
                          Signaler::Wake::kLater);
   answer = tolm::buildAnswer(tolm::kAnswerSignal, tolm::kRcOk);
