@@ -138,13 +138,13 @@ ConnectResult connectTimed(int fd, const sockaddr_in& peer, int seconds) {
 // sets errno and returns -1, or throws when `throwOnError` is true.
 //
 // `call(offset, flags)` transfers from `offset` on with the extra send/recv `flags`. With a
-// time-out, the first attempt does not wait (MSG_DONTWAIT): the request's bytes, or the room
-// for an answer, are nearly always there already, so the readiness wait is made only when the
-// attempt finds nothing to do. A write that went through only in part waits once for room and
-// sends what then fits.
+// time-out and `tryFirst`, the first attempt does not wait (MSG_DONTWAIT): the request's bytes,
+// or the room for an answer, are nearly always there already, so the readiness wait is made
+// only when the attempt finds nothing to do. A write that went through only in part waits once
+// for room and sends what then fits.
 template <class Call>
 int transferOnce(int fd, bool connected, int length, int timeoutSeconds, bool forInput,
-                 bool throwOnError, Call call) {
+                 bool tryFirst, bool throwOnError, Call call) {
   ssize_t done = 0;
   int error = 0;
   if (!connected) {
@@ -154,7 +154,7 @@ int transferOnce(int fd, bool connected, int length, int timeoutSeconds, bool fo
   } else {
     const bool timed = timeoutSeconds > 0;
     bool finished = false;
-    if (timed && length > 0) {
+    if (timed && length > 0 && tryFirst) {
       const ssize_t first = call(0, MSG_DONTWAIT);
       if (first >= 0) {
         done = first;
@@ -276,6 +276,7 @@ void InetSocket::disconnect() {
   ::close(fd_);
   fd_ = -1;
   connected_ = false;
+  replyAwaited_ = false;
 }
 
 void InetSocket::fillAddrParms() {
@@ -330,17 +331,23 @@ std::string InetSocket::peerAddrString() const {
 
 int InetSocket::write(const void* buffer, int length, bool throwOnError) {
   const auto* bytes = static_cast<const char*>(buffer);
-  return transferOnce(fd_, connected_, length, writeTimeout_, false, throwOnError,
-                      [&](std::size_t offset, int flags) {
-                        return ::send(fd_, bytes + offset,
-                                      static_cast<std::size_t>(length) - offset,
-                                      MSG_NOSIGNAL | flags);
-                      });
+  const int sent =
+      transferOnce(fd_, connected_, length, writeTimeout_, false, true, throwOnError,
+                   [&](std::size_t offset, int flags) {
+                     return ::send(fd_, bytes + offset, static_cast<std::size_t>(length) - offset,
+                                   MSG_NOSIGNAL | flags);
+                   });
+  replyAwaited_ = replyAwaited_ || sent > 0;
+  return sent;
 }
 
 int InetSocket::read(void* buffer, int length, bool throwOnError) {
   auto* bytes = static_cast<char*>(buffer);
-  return transferOnce(fd_, connected_, length, readTimeout_, true, throwOnError,
+  // Right after a request went out its answer cannot be here yet: wait for it at once rather
+  // than trying first.
+  const bool tryFirst = !replyAwaited_;
+  replyAwaited_ = false;
+  return transferOnce(fd_, connected_, length, readTimeout_, true, tryFirst, throwOnError,
                       [&](std::size_t offset, int flags) {
                         return ::recv(fd_, bytes + offset,
                                       static_cast<std::size_t>(length) - offset, flags);

@@ -122,6 +122,8 @@ class VOKRA_API InetSocket {
   uint32_t peerAddress_ = 0;
   uint16_t peerPort_ = 0;
   bool connected_ = false;
+  // Bytes were written since the last read: the next read waits for its answer at once.
+  bool replyAwaited_ = false;
   std::unique_ptr<Streams> streams_;
   int readTimeout_ = 0;
   int writeTimeout_ = 0;
