@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
-#include "bench/bench_socket.h"
+#include "tests/support/service_sandbox.h"
 
 namespace nvo_bench {
 namespace {
@@ -16,7 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr char kSlpConfig[] = "/run/nvo-bench-vslp.conf";
-constexpr char kListeningLine[] = "tolmd listening on all interfaces at port ";
 
 // `name` as found on $PATH when it has no slash (the launcher wants a path).
 std::string onPath(const std::string& name) {
@@ -59,8 +59,7 @@ void BenchDaemons::startSlpAgent() {
   slpAgent_ = std::make_unique<nvo_test::DaemonProcess>(
       binDir_ + "/vslpd", std::vector<std::string>{"-d"}, environment());
   slpAgent_->start();
-  const bool up = nvo_test::waitUntil([] { return connectTo(kLoopback, 427, 1s).valid(); }, 10s);
-  if (!up) {
+  if (!nvo_test::waitForSlpAgent(10s)) {
     throw std::runtime_error("vslpd did not come up:\n" + slpAgent_->transcript());
   }
 }
@@ -75,15 +74,13 @@ double BenchDaemons::startTolmd(const std::vector<std::string>& args,
   tolmd_ = std::make_unique<nvo_test::DaemonProcess>(program, command, environment());
   const auto begin = std::chrono::steady_clock::now();
   tolmd_->start();
-  const auto line = tolmd_->waitForLine(kListeningLine, timeout);
+  const std::optional<uint16_t> port = nvo_test::waitUntilListening(*tolmd_, timeout);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  if (!line) {
+  if (!port) {
     throw std::runtime_error("tolmd did not start listening:\n" + tolmd_->transcript());
   }
-  const std::string text = tolmd_->lines()[*line];
-  tolmdPort_ = static_cast<uint16_t>(
-      std::stoi(text.substr(text.find(kListeningLine) + sizeof kListeningLine - 1)));
+  tolmdPort_ = *port;
   return seconds;
 }
 
