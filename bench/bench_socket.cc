@@ -27,6 +27,24 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port) {
   throw std::runtime_error(std::string("listenOn: ") + call + " failed: " + std::strerror(errno));
 }
 
+// Repeats `call(offset)` (one recv or send from that offset on) until `size` bytes went
+// through; interrupted calls are repeated, anything else that moves no byte ends it.
+template <class Call>
+bool transferAll(std::size_t size, Call call) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = call(done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 Fd& Fd::operator=(Fd&& other) noexcept {
@@ -110,33 +128,15 @@ void closeWithReset(Fd& fd) {
 }
 
 bool readExact(int fd, std::span<uint8_t> buffer) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    const ssize_t n = ::recv(fd, buffer.data() + done, buffer.size() - done, 0);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return transferAll(buffer.size(), [&](std::size_t done) {
+    return ::recv(fd, buffer.data() + done, buffer.size() - done, 0);
+  });
 }
 
 bool writeAll(int fd, std::span<const uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return transferAll(bytes.size(), [&](std::size_t done) {
+    return ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+  });
 }
 
 std::string addressText(uint32_t address) {
