@@ -15,9 +15,20 @@ std::vector<std::string> addressList(const std::string& text) {
 
 }  // namespace
 
+void TransportSettings::readTransport(const Properties& p) {
+  port = static_cast<uint16_t>(p.getInt("net.slp.port", 427, 1, 65535));
+  mtu = static_cast<size_t>(p.getInt("net.slp.MTU", kMaxMtu, kMinMtu, kMaxMtu));
+  scopes = p.getString("net.slp.useScopes");
+  if (splitList(scopes).empty()) {
+    scopes = "DEFAULT";
+  }
+  interfaces = addressList(p.getString("net.slp.interfaces"));
+  multicastTtl = static_cast<int>(p.getInt("net.slp.multicastTTL", 255, 1, 255));
+}
+
 ClientSettings ClientSettings::from(const Properties& p) {
   ClientSettings s;
-  s.port = static_cast<uint16_t>(p.getInt("net.slp.port", 427, 1, 65535));
+  s.readTransport(p);
   for (long ms :
        p.getIntList("net.slp.multicastTimeouts", {500, 750, 1000, 1500, 2000}, 1, 60000)) {
     s.multicastTimeouts.emplace_back(ms);
@@ -26,13 +37,6 @@ ClientSettings ClientSettings::from(const Properties& p) {
       std::chrono::milliseconds(p.getInt("net.slp.multicastMaximumWait", 2000, 1, 600000));
   s.unicastMaximumWait =
       std::chrono::milliseconds(p.getInt("net.slp.unicastMaximumWait", 3000, 1, 600000));
-  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", kMaxMtu, kMinMtu, kMaxMtu));
-  s.scopes = p.getString("net.slp.useScopes");
-  if (splitList(s.scopes).empty()) {
-    s.scopes = "DEFAULT";
-  }
-  s.interfaces = addressList(p.getString("net.slp.interfaces"));
-  s.multicastTtl = static_cast<int>(p.getInt("net.slp.multicastTTL", 255, 1, 255));
   s.locale = p.getString("net.slp.locale");
   if (!isValidLanguageTag(s.locale)) {
     s.locale = "en";
@@ -44,14 +48,7 @@ ClientSettings ClientSettings::from(const Properties& p) {
 
 DaemonSettings DaemonSettings::from(const Properties& p, bool pidFileConfigured) {
   DaemonSettings s;
-  s.port = static_cast<uint16_t>(p.getInt("net.slp.port", 427, 1, 65535));
-  s.mtu = static_cast<size_t>(p.getInt("net.slp.MTU", kMaxMtu, kMinMtu, kMaxMtu));
-  s.scopes = p.getString("net.slp.useScopes");
-  if (splitList(s.scopes).empty()) {
-    s.scopes = "DEFAULT";
-  }
-  s.interfaces = addressList(p.getString("net.slp.interfaces"));
-  s.multicastTtl = static_cast<int>(p.getInt("net.slp.multicastTTL", 255, 1, 255));
+  s.readTransport(p);
   s.pidFile = p.getString("vslpd.pidFile");
   s.pidFileConfigured = pidFileConfigured;
   s.user = p.getString("vslpd.user");

@@ -14,15 +14,22 @@
 
 namespace vslp {
 
-struct ClientSettings {
+// What the library and the daemon read alike: where and how SLP travels.
+struct TransportSettings {
   uint16_t port = 427;
-  std::vector<std::chrono::milliseconds> multicastTimeouts;
-  std::chrono::milliseconds multicastMaximumWait{2000};
-  std::chrono::milliseconds unicastMaximumWait{3000};
   size_t mtu = 1400;
   std::string scopes = "DEFAULT";
   std::vector<std::string> interfaces;  // IPv4 addresses; empty: every interface
   int multicastTtl = 255;
+
+  // Fills the fields above from `p`, bounds and defaults applied.
+  void readTransport(const Properties& p);
+};
+
+struct ClientSettings : TransportSettings {
+  std::vector<std::chrono::milliseconds> multicastTimeouts;
+  std::chrono::milliseconds multicastMaximumWait{2000};
+  std::chrono::milliseconds unicastMaximumWait{3000};
   std::string locale = "en";
   long maxResults = -1;  // -1: unlimited
   bool watchRegistrationPid = true;
@@ -35,12 +42,7 @@ struct ClientSettings {
   static ClientSettings from(const Properties& p);
 };
 
-struct DaemonSettings {
-  uint16_t port = 427;
-  size_t mtu = 1400;
-  std::string scopes = "DEFAULT";
-  std::vector<std::string> interfaces;  // IPv4 addresses; empty: every interface
-  int multicastTtl = 255;
+struct DaemonSettings : TransportSettings {
   std::string pidFile;
   bool pidFileConfigured = false;  // vslpd.pidFile named in the configuration file
   std::string user = "nobody";
