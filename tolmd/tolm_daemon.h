@@ -91,6 +91,10 @@ class TolmDaemon : public teska::Thread {
                      tolm::HeaderBytes& answer, std::span<const uint8_t> body);
   int doDeregistration(const teska::Reference<teska::InetSocketImpl>& connection,
                        tolm::HeaderBytes& answer, std::span<const uint8_t> body);
+  // What the two above share: parse, then hand over to the Registry or answer -3.
+  int doListenerRequest(const teska::Reference<teska::InetSocketImpl>& connection,
+                        tolm::HeaderBytes& answer, std::span<const uint8_t> body,
+                        bool deregistration);
   int doSignal(const teska::Reference<teska::InetSocketImpl>& connection, tolm::HeaderBytes& answer,
                std::span<const uint8_t> body);
   void sendAnswer(teska::InetSocketImpl& connection, uint32_t answerCode, int32_t result,

@@ -140,47 +140,36 @@ void TolmDaemon::sendAnswer(teska::InetSocketImpl& connection, uint32_t answerCo
 
 int TolmDaemon::doRegistration(const teska::Reference<teska::InetSocketImpl>& connection,
                                tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
-  tolm::ListenerRequest request;
-  const tolm::ParseStatus status = tolm::parseListenerRequest(body, true, request);
-  if (status == tolm::ParseStatus::kOk) {
-    registry_->enqueueRegistration(connection, request.name, request.address, request.port);
-    return 1;
-  }
-  const std::string peer = connection->peerAddrString();
-  if (status == tolm::ParseStatus::kTruncated) {
-    daemonLog(kLogAlert,
-              "TolmDaemon::doRegistration - bad packet received from %s (fields exceed the "
-              "packet)",
-              peer.c_str());
-  } else {
-    daemonLog(kLogAlert,
-              "TolmDaemon::doRegistration - bad packet received from %s (invalid checksum)",
-              peer.c_str());
-  }
-  answer = tolm::buildAnswer(tolm::kAnswerRegister, tolm::kRcBadPacket);
-  return 0;
+  return doListenerRequest(connection, answer, body, false);
 }
 
 int TolmDaemon::doDeregistration(const teska::Reference<teska::InetSocketImpl>& connection,
                                  tolm::HeaderBytes& answer, std::span<const uint8_t> body) {
+  return doListenerRequest(connection, answer, body, true);
+}
+
+int TolmDaemon::doListenerRequest(const teska::Reference<teska::InetSocketImpl>& connection,
+                                  tolm::HeaderBytes& answer, std::span<const uint8_t> body,
+                                  bool deregistration) {
   tolm::ListenerRequest request;
-  const tolm::ParseStatus status = tolm::parseListenerRequest(body, false, request);
+  const tolm::ParseStatus status = tolm::parseListenerRequest(body, !deregistration, request);
   if (status == tolm::ParseStatus::kOk) {
-    registry_->enqueueDeregistration(connection, request.name, request.address, request.port);
+    if (deregistration) {
+      registry_->enqueueDeregistration(connection, request.name, request.address, request.port);
+    } else {
+      registry_->enqueueRegistration(connection, request.name, request.address, request.port);
+    }
     return 1;
   }
-  const std::string peer = connection->peerAddrString();
-  if (status == tolm::ParseStatus::kTruncated) {
-    daemonLog(kLogAlert,
-              "TolmDaemon::doDeregistration - bad packet received from %s (fields exceed the "
-              "packet)",
-              peer.c_str());
-  } else {
-    daemonLog(kLogAlert,
-              "TolmDaemon::doDeregistration - bad packet received from %s (Invalid checksum)",
-              peer.c_str());
-  }
-  answer = tolm::buildAnswer(tolm::kAnswerDeregister, tolm::kRcBadPacket);
+  // The two handlers' log lines differ in their name and the case of "invalid".
+  const char* handler = deregistration ? "doDeregistration" : "doRegistration";
+  const char* reason = status == tolm::ParseStatus::kTruncated ? "fields exceed the packet"
+                       : deregistration                        ? "Invalid checksum"
+                                                               : "invalid checksum";
+  daemonLog(kLogAlert, "TolmDaemon::%s - bad packet received from %s (%s)", handler,
+            connection->peerAddrString().c_str(), reason);
+  answer = tolm::buildAnswer(deregistration ? tolm::kAnswerDeregister : tolm::kAnswerRegister,
+                             tolm::kRcBadPacket);
   return 0;
 }
 

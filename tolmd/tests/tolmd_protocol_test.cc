@@ -70,6 +70,21 @@ TEST_F(TolmdProtocolTest, WrongChecksumsAreAnsweredMinusThreeWithTheirCodes) {
   EXPECT_EQ(send(dereg), answer(kAnswerDeregister, -3));
   EXPECT_TRUE(waitForLines("(Invalid checksum)", 2));
   EXPECT_TRUE(waitForLines("TolmDaemon::doRegistration - bad packet received from 127.0.0.1:", 1));
+  // Each handler's own line, to the letter (the port of the client varies).
+  auto lineOf = [&](const std::string& prefix) {
+    for (const std::string& line : daemon().lines()) {
+      if (line.rfind(prefix, 0) == 0) {
+        return line.substr(line.find(' ', prefix.size()));
+      }
+    }
+    return std::string("(none)");
+  };
+  EXPECT_EQ(lineOf("TolmDaemon::doRegistration - bad packet received from 127.0.0.1:"),
+            " (invalid checksum)");
+  EXPECT_EQ(lineOf("TolmDaemon::doDeregistration - bad packet received from 127.0.0.1:"),
+            " (Invalid checksum)");
+  EXPECT_EQ(lineOf("TolmDaemon::doSignal - bad packet received from 127.0.0.1:"),
+            " (Invalid checksum)");
 }
 
 TEST_F(TolmdProtocolTest, RegisterNameLengthBoundIs1028) {
