@@ -82,4 +82,13 @@ void daemonLogStars(int level, int count) {
   daemonLog(level, "%s", stars.c_str());
 }
 
+void daemonLogSocketFailure(int level, const teska::SocketException& e, bool withMessage) {
+  daemonLog(level, "* Errno: %d", e.errornum());
+  daemonLog(level, "* What: %s", e.what());
+  daemonLog(level, "* Where: %s", e.where().c_str());
+  if (withMessage) {
+    daemonLog(level, "* Msg: %s", e.getMessage().c_str());
+  }
+}
+
 }  // namespace tolmd

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "outside/socket_exception.h"
+
 namespace tolmd {
 
 // Log levels: the syslog priorities.
@@ -37,6 +39,10 @@ int daemonLog(int level, const char* format, ...) __attribute__((format(printf, 
 
 // Logs a line of `count` asterisks, the frame of the daemon's exception reports.
 void daemonLogStars(int level, int count);
+
+// Logs the lines of an exception report that describe a socket failure: "* Errno: %d",
+// "* What: %s", "* Where: %s" and, with `withMessage`, "* Msg: %s".
+void daemonLogSocketFailure(int level, const teska::SocketException& e, bool withMessage = true);
 
 }  // namespace tolmd
 

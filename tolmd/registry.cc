@@ -96,10 +96,7 @@ void Registry::processTrans() {
   } catch (const teska::SocketException& e) {
     daemonLogStars(kLogAlert, kStars);
     daemonLog(kLogAlert, "* Socket exception caught in Registry::processTrans.");
-    daemonLog(kLogAlert, "* Errno: %d", e.errornum());
-    daemonLog(kLogAlert, "* What: %s", e.what());
-    daemonLog(kLogAlert, "* Where: %s", e.where().c_str());
-    daemonLog(kLogAlert, "* Msg: %s", e.getMessage().c_str());
+    daemonLogSocketFailure(kLogAlert, e);
     daemonLogStars(kLogAlert, kStars);
   } catch (const std::exception& e) {
     daemonLog(kLogAlert, "Registry::processTrans caught Exception - %s", e.what());
@@ -185,10 +182,7 @@ bool Registry::canConnectToClient(const EventDbRec& rec) {
   } catch (const teska::SocketException& e) {
     daemonLogStars(kLogDebug, kStars);
     daemonLog(kLogDebug, "* Socket exception caught in Registry::processTrans.");
-    daemonLog(kLogDebug, "* Errno: %d", e.errornum());
-    daemonLog(kLogDebug, "* What: %s", e.what());
-    daemonLog(kLogDebug, "* Where: %s", e.where().c_str());
-    daemonLog(kLogDebug, "* Msg: %s", e.getMessage().c_str());
+    daemonLogSocketFailure(kLogDebug, e);
     daemonLogStars(kLogDebug, kStars);
   } catch (...) {
     daemonLog(kLogDebug, "Unknown exception caught in Registry::canConnectToClient.");

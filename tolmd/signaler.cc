@@ -206,10 +206,7 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
     daemonLog(kLogAlert, "* Socket exception caught in Signaler::notifyClient.");
     daemonLog(kLogAlert, "* Client: %s",
               vokra::inetAddrToString(rec.address(), rec.port()).c_str());
-    daemonLog(kLogAlert, "* Errno: %d", e.errornum());
-    daemonLog(kLogAlert, "* What: %s", e.what());
-    daemonLog(kLogAlert, "* Where: %s", e.where().c_str());
-    daemonLog(kLogAlert, "* Msg: %s", e.getMessage().c_str());
+    daemonLogSocketFailure(kLogAlert, e);
     if (!connected && listenerUnreachable(e)) {
       daemonLog(kLogAlert, "* Note: Removing client from notify list.");
       db_.deleteCurrent(rec);

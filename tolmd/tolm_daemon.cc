@@ -28,9 +28,7 @@ struct SlpUnavailable {};
 void logSocketException(const char* place, const teska::SocketException& e) {
   daemonLogStars(kLogAlert, kStars);
   daemonLog(kLogAlert, "* Socket exception caught in %s.", place);
-  daemonLog(kLogAlert, "* Errno: %d", e.errornum());
-  daemonLog(kLogAlert, "* What: %s", e.what());
-  daemonLog(kLogAlert, "* Where: %s", e.where().c_str());
+  daemonLogSocketFailure(kLogAlert, e, false);
   daemonLogStars(kLogAlert, kStars);
 }
 
