@@ -202,6 +202,11 @@ TEST_F(TolmdSignalTest, UnreachableListenerLosesOnlyThatEvent) {
   EXPECT_TRUE(stays.waitForNotifications(1, 10s));
   EXPECT_TRUE(daemon().hasExactLine("* Note: Removing client from notify list."));
   EXPECT_TRUE(daemon().hasExactLine("* Client: 127.0.0.2:" + std::to_string(port)));
+  EXPECT_TRUE(daemon().hasExactLine("* Socket exception caught in Signaler::notifyClient."));
+  // The timed connect reports a refusal found during its wait as 110.
+  EXPECT_TRUE(daemon().hasExactLine("* Errno: 110"));
+  EXPECT_TRUE(daemon().hasExactLine("* What: connect"));
+  EXPECT_TRUE(daemon().hasExactLine("* Where: InetSocket::connect"));
   EXPECT_TRUE(daemon().hasExactLine("Signaler::doSignal done [success=1] [fail=1]"));
 
   // Back on the same port: it still hears "kept", no longer "lost".
