@@ -65,23 +65,6 @@ DB* openFile(const std::string& path, int flags) {
   return dbopen(path.c_str(), flags, kFileMode, DB_BTREE, &info);
 }
 
-// The registration a stored pair names, as the index keeps it: the key's text and the
-// address and port EventDbRec reads from the data (0 when the data is too short for them).
-struct StoredListener {
-  std::string event;
-  uint32_t address = 0;
-  uint16_t port = 0;
-};
-
-StoredListener listenerOf(std::span<const uint8_t> key, std::span<const uint8_t> data) {
-  StoredListener listener{cText(key)};
-  if (data.size() >= sizeof listener.address + sizeof listener.port) {
-    std::memcpy(&listener.address, data.data(), sizeof listener.address);
-    std::memcpy(&listener.port, data.data() + sizeof listener.address, sizeof listener.port);
-  }
-  return listener;
-}
-
 std::vector<char> keyBufferFor(const std::string& eventName, const char* failure) {
   try {
     return EventDbRec::keyFor(eventName);
@@ -104,6 +87,18 @@ void prepareRootDirectories() {
 }
 
 }  // namespace
+
+// The key's text and the address and port EventDbRec reads from the data (0 when the data is
+// too short for them).
+EventDb::StoredListener EventDb::listenerOf(std::span<const uint8_t> key,
+                                            std::span<const uint8_t> data) {
+  StoredListener listener{cText(key)};
+  if (data.size() >= sizeof listener.address + sizeof listener.port) {
+    std::memcpy(&listener.address, data.data(), sizeof listener.address);
+    std::memcpy(&listener.port, data.data() + sizeof listener.address, sizeof listener.port);
+  }
+  return listener;
+}
 
 void EventDb::Closer::operator()(__db* db) const {
   db->close(db);
@@ -172,7 +167,7 @@ void EventDb::salvage() {
 bool EventDb::indexRecords() {
   index_.clear();
   indexTrusted_ = true;
-  cursorValid_ = false;
+  cursor_.reset();
   DB* db = db_.get();
   DBT key{}, data{};
   int result = db->seq(db, &key, &data, R_FIRST);
@@ -191,11 +186,7 @@ void EventDb::distrustIndex() {
 }
 
 void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data) {
-  StoredListener listener = listenerOf(key, data);
-  cursorEvent_ = std::move(listener.event);
-  cursorAddress_ = listener.address;
-  cursorPort_ = listener.port;
-  cursorValid_ = true;
+  cursor_ = listenerOf(key, data);
 }
 
 void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data) {
@@ -211,9 +202,9 @@ void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t>
 }
 
 void EventDb::forgetCursorRecord() {
-  if (cursorValid_) {
-    index_.remove(cursorEvent_, cursorAddress_, cursorPort_);
-    cursorValid_ = false;
+  if (cursor_) {
+    index_.remove(cursor_->event, cursor_->address, cursor_->port);
+    cursor_.reset();
   }
 }
 
@@ -278,7 +269,7 @@ void EventDb::secureFile() {
 void EventDb::close() {
   db_.reset();
   index_.clear();
-  cursorValid_ = false;
+  cursor_.reset();
 }
 
 void EventDb::sync() {
@@ -323,7 +314,7 @@ bool EventDb::findFirst(const teska::QRstring& eventName, EventDbRec& rec) {
     return false;
   }
   noteCursor(bytesOf(key), bytesOf(data));
-  if (cursorEvent_ != cText(eventName)) {
+  if (cursor_->event != cText(eventName)) {
     return false;
   }
   rec.assignFromStored(bytesOf(key), bytesOf(data));
@@ -341,7 +332,7 @@ bool EventDb::findNext(EventDbRec& rec, bool sameKey) {
     return false;
   }
   noteCursor(bytesOf(key), bytesOf(data));
-  if (sameKey && cursorEvent_ != cText(rec.eventName())) {
+  if (sameKey && cursor_->event != cText(rec.eventName())) {
     return false;
   }
   rec.assignFromStored(bytesOf(key), bytesOf(data));

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -103,6 +104,14 @@ class EventDb {
   // failed" (and "EventDb::findFirst - Memory allocation error" when no key buffer can be had).
 
  private:
+  // A registration as the index holds it: the key's text, address and port (network order).
+  struct StoredListener {
+    std::string event;
+    uint32_t address = 0;
+    uint16_t port = 0;
+  };
+  static StoredListener listenerOf(std::span<const uint8_t> key, std::span<const uint8_t> data);
+
   struct Closer {
     void operator()(__db* db) const;
   };
@@ -134,12 +143,9 @@ class EventDb {
   std::unique_ptr<__db, Closer> db_;
   ListenerIndex index_;
   bool indexTrusted_ = false;  // the index holds every record of the file
-  // The registration under the cursor, as the index holds it; valid after a cursor move that
-  // found a record, until that record is deleted.
-  std::string cursorEvent_;
-  uint32_t cursorAddress_ = 0;
-  uint16_t cursorPort_ = 0;
-  bool cursorValid_ = false;
+  // The registration under the cursor, as the index holds it; set by a cursor move that found
+  // a record, cleared when that record is deleted.
+  std::optional<StoredListener> cursor_;
   teska::Mutex mutex_{false};
 };
 
