@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 
 constexpr char kSetpriv[] = "/usr/bin/setpriv";
 constexpr char kSlpPidFile[] = "/run/vslpd.pid";
-constexpr char kUnitUrl[] = "service:tolm.x://";
+constexpr char kTolmdUrl[] = "service:tolm.x://";
 constexpr char kNobodyUid[] = "65534";
 
 // The rights a unit leaves its daemon.
@@ -159,7 +159,7 @@ class UnitRightsTest : public ::testing::Test {
         nvo_test::buildBinary("vslptool"), {"findsrvs", "tolm.x"}, 20s, sandbox_.environment());
     for (const std::string& line : found.lines) {
       const std::size_t colon = line.rfind(':');
-      if (line.rfind(kUnitUrl, 0) == 0 && colon != std::string::npos) {
+      if (line.rfind(kTolmdUrl, 0) == 0 && colon != std::string::npos) {
         return static_cast<uint16_t>(std::stoul(line.substr(colon + 1)));
       }
     }
