@@ -38,8 +38,9 @@ class AgentTest : public ::testing::Test {
     if (!reply) {
       return std::nullopt;
     }
-    lastReplySize_ = reply->size();
-    DecodeResult d = decode(*reply);
+    lastReplySize_ = reply->bytes.size();
+    lastEndsExchange_ = reply->endsExchange;
+    DecodeResult d = decode(reply->bytes);
     EXPECT_TRUE(d.message) << d.reason;
     return d.message;
   }
@@ -58,6 +59,7 @@ class AgentTest : public ::testing::Test {
   Agent agent_{settings_, store_};
   Clock::time_point now_ = Clock::now();
   size_t lastReplySize_ = 0;
+  bool lastEndsExchange_ = false;
 };
 
 TEST_F(AgentTest, RegistersFromThisHostAndAnswersSrvRqst) {
@@ -174,6 +176,13 @@ TEST_F(AgentTest, AnswersDirectoryAndServiceAgentDiscovery) {
   EXPECT_EQ(da->function(), Function::kSrvRply);
   EXPECT_EQ(std::get<SrvRply>(da->body).error, kOk);
   EXPECT_TRUE(std::get<SrvRply>(da->body).urls.empty());
+  EXPECT_TRUE(lastEndsExchange_) << "the asker reads until the agent closes";
+  ASSERT_TRUE(send(request(SrvRqst{"", "DIRECTORY-AGENT", "", "", ""}), localTcp()));
+  EXPECT_TRUE(lastEndsExchange_);
+  ASSERT_TRUE(send(request(SrvRqst{"", "service:directory-agent", "", "", ""}), remoteUdp()));
+  EXPECT_FALSE(lastEndsExchange_) << "UDP has no connection to end";
+  ASSERT_TRUE(send(request(SrvRqst{"", "service:tolm.x", "DEFAULT", "", ""}), localTcp()));
+  EXPECT_FALSE(lastEndsExchange_) << "other requests leave the connection open";
   EXPECT_FALSE(
       send(request(SrvRqst{"", "service:directory-agent", "", "", ""}, kFlagMcast), multicast()));
 

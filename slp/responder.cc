@@ -27,6 +27,10 @@ constexpr const char* kServiceAgent = "service-agent";
 
 }  // namespace
 
+bool asksForDirectoryAgents(const SrvRqst& request) {
+  return normalizeServiceType(request.serviceType) == kDirectoryAgent;
+}
+
 Responder::Responder(const RegistrationStore& store, std::string scopes)
     : store_(store), scopes_(std::move(scopes)) {}
 
@@ -44,7 +48,7 @@ std::optional<Body> Responder::answer(const SrvRqst& request, const std::string&
   if (!request.spi.empty()) {
     return fail<SrvRply>(kAuthenticationUnknown, ctx);
   }
-  if (type == kDirectoryAgent) {
+  if (asksForDirectoryAgents(request)) {
     // Not a directory agent: a unicast question (other libraries ask the local agent for
     // known DAs before each lookup) gets an empty answer, a multicast one none.
     return fail<SrvRply>(kOk, ctx);
