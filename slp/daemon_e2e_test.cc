@@ -151,6 +151,31 @@ TEST_F(DaemonEndToEndTest, ToolRegistersFindsAndDeregisters) {
   EXPECT_EQ(tool({"bogus"}).status, 2);
 }
 
+// -s names the scopes of every command; registrations outside the agent's scopes fail.
+TEST_F(DaemonEndToEndTest, ToolHonoursScopesInEveryCommand) {
+  config_ = dir_->write("scopes.conf", testing::testConfig("net.slp.useScopes = DEFAULT,OTHER\n"));
+  DaemonChild daemon(config_);
+  const std::string url = "service:tolm.x://192.0.2.1:3456";
+  CommandResult r = tool({"-s", "OTHER", "register", url});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tool({"-s", "DEFAULT", "findsrvs", "tolm.x"}).out, "");
+  EXPECT_EQ(tool({"-s", "OTHER", "findsrvs", "tolm.x"}).out, url + ",10800\n");
+  CommandResult wrong = tool({"-s", "DEFAULT", "deregister", url});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("SLP_SCOPE_NOT_SUPPORTED"), std::string::npos) << wrong.err;
+  EXPECT_EQ(tool({"-s", "OTHER", "deregister", url}).status, 0);
+  EXPECT_EQ(tool({"findsrvs", "tolm.x"}).out, "");
+  CommandResult unknown = tool({"-s", "ELSEWHERE", "register", url});
+  EXPECT_EQ(unknown.status, 1) << "the agent serves no such scope";
+  EXPECT_NE(unknown.err.find("SLP_SCOPE_NOT_SUPPORTED"), std::string::npos) << unknown.err;
+  for (const char* lifetime : {"7x", "x7", "", "0", "65536", " 7", "7 "}) {
+    CommandResult bad = tool({"-t", lifetime, "register", url});
+    EXPECT_EQ(bad.status, 2) << "-t '" << lifetime << "'";
+    EXPECT_NE(bad.err.find("Usage: vslptool"), std::string::npos) << lifetime;
+  }
+  EXPECT_EQ(tool({"findsrvs", "tolm.x"}).out, "") << "refused options register nothing";
+}
+
 TEST_F(DaemonEndToEndTest, ToolReportsAMissingAgent) {
   CommandResult r = tool({"register", "service:tolm.x://h:1"});
   EXPECT_EQ(r.status, 1);
