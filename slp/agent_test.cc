@@ -237,6 +237,41 @@ TEST_F(AgentTest, MatchesPredicatesOnlyInTheRequestLanguage) {
   EXPECT_EQ(find("(public_key=1)", "en"), 0u);
 }
 
+// RFC 2608: a type registered in the request's scope, but only in other languages, is
+// answered with LANGUAGE_NOT_SUPPORTED (silence by multicast), as for attribute requests.
+TEST_F(AgentTest, AnswersLanguageNotSupportedForATypeOnlyInOtherLanguages) {
+  ASSERT_EQ(registerUrl("service:tolm.x://de", "(public_key=0)", localTcp(), "de"), kOk);
+  auto find = [&](const std::string& filter, const std::string& lang, const RequestContext& ctx,
+                  const std::string& type = "tolm.x") -> std::optional<SrvRply> {
+    Message m{Header{0, 9, lang, {}}, SrvRqst{"", type, "DEFAULT", filter, ""}};
+    auto reply = send(m, ctx);
+    if (!reply) {
+      return std::nullopt;
+    }
+    return std::get<SrvRply>(reply->body);
+  };
+  struct Case {
+    const char* filter;
+    const char* lang;
+    uint16_t error;
+    size_t urls;
+  };
+  for (const Case& c : {Case{"", "en", kLanguageNotSupported, 0},
+                        Case{"(public_key=0)", "en", kLanguageNotSupported, 0},
+                        Case{"(public_key=0)", "de-AT", kOk, 1}, Case{"", "DE", kOk, 1},
+                        Case{"(public_key=1)", "de", kOk, 0}}) {
+    auto r = find(c.filter, c.lang, remoteUdp());
+    ASSERT_TRUE(r) << c.filter << " " << c.lang;
+    EXPECT_EQ(r->error, c.error) << c.filter << " " << c.lang;
+    EXPECT_EQ(r->urls.size(), c.urls) << c.filter << " " << c.lang;
+  }
+  EXPECT_FALSE(find("", "en", multicast())) << "errors are not multicast";
+  EXPECT_EQ(find("", "en", remoteUdp(), "printer")->error, kOk) << "no such type at all";
+  ASSERT_EQ(registerUrl("service:tolm.x://en", "(public_key=1)"), kOk);
+  EXPECT_EQ(find("(public_key=0)", "en", remoteUdp())->error, kOk) << "registered in en too";
+  EXPECT_EQ(find("(public_key=0)", "en", remoteUdp())->urls.size(), 0u);
+}
+
 TEST_F(AgentTest, ListsServiceTypesByNamingAuthority) {
   ASSERT_EQ(registerUrl("service:tolm.x://a", ""), kOk);
   SrvReg lpr{
