@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -174,6 +175,29 @@ TEST_F(DaemonEndToEndTest, ToolHonoursScopesInEveryCommand) {
     EXPECT_NE(bad.err.find("Usage: vslptool"), std::string::npos) << lifetime;
   }
   EXPECT_EQ(tool({"findsrvs", "tolm.x"}).out, "") << "refused options register nothing";
+}
+
+// scripts/run starts an agent unless one answers on this host; an agent in another network
+// namespace of the same machine, which a process listing shows, must not count.
+TEST_F(DaemonEndToEndTest, RunScriptAsksTheAgentWhetherOneRuns) {
+  const char* source = std::getenv("NVO_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const std::string check = std::string(source) + "/scripts/slp-agent-answers";
+  auto answers = [&] {
+    return testing::runCommand({check, testing::buildProgram("vslptool")}, {"VSLP_CONF=" + config_},
+                               20s)
+        .status;
+  };
+  EXPECT_EQ(answers(), 1) << "no agent at all";
+  {
+    DaemonChild peer(config_, 0xc0000202, "peer");  // 192.0.2.2, the other namespace
+    EXPECT_EQ(testing::runCommand({"pgrep", "-x", "vslpd"}, {}, 5s).status, 0)
+        << "a process listing shows the other namespace's agent";
+    EXPECT_EQ(answers(), 1) << "the other namespace's agent does not answer here";
+    DaemonChild local(config_);
+    EXPECT_EQ(answers(), 0) << "this host's agent answers";
+  }
+  EXPECT_EQ(answers(), 1) << "both stopped";
 }
 
 TEST_F(DaemonEndToEndTest, ToolReportsAMissingAgent) {
