@@ -1,0 +1,1 @@
+# documents layer of libnvo (see CMakeLists.txt).

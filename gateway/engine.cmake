@@ -1,0 +1,1 @@
+# engine layer of libnvo (see CMakeLists.txt).

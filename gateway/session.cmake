@@ -1,0 +1,1 @@
+# session layer of libnvo (see CMakeLists.txt).
