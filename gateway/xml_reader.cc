@@ -1,0 +1,195 @@
+#include "gateway/xml_reader.h"
+
+#include <stdexcept>
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+#include "gateway/xml_text.h"
+
+namespace nvo::xml {
+
+namespace x = XERCES_CPP_NAMESPACE;
+
+namespace {
+
+// Thrown through the scanner when it meets a DOCTYPE, before any of it is read.
+struct DoctypeRefused {};
+
+// Keeps the first few error messages of one parse; never throws, so the scanner decides how
+// to go on (it stops at the first fatal error).
+class ErrorCollector : public x::ErrorHandler {
+ public:
+  void warning(const x::SAXParseException&) override {}
+  void error(const x::SAXParseException& e) override { add(e); }
+  void fatalError(const x::SAXParseException& e) override { add(e); }
+  void resetErrors() override {
+    text_.clear();
+    count_ = 0;
+  }
+  bool empty() const { return count_ == 0; }
+  const std::string& text() const { return text_; }
+
+ private:
+  static constexpr int kKept = 3;
+
+  void add(const x::SAXParseException& e) noexcept {
+    try {
+      if (count_++ >= kKept) {
+        return;
+      }
+      if (!text_.empty()) {
+        text_ += "; ";
+      }
+      text_ += "line " + std::to_string(e.getLineNumber()) + ", column " +
+               std::to_string(e.getColumnNumber()) + ": " + toUtf8(e.getMessage());
+    } catch (...) {  // out of memory: the count still marks the failure
+    }
+  }
+
+  std::string text_;
+  int count_ = 0;
+};
+
+// True when some node lies more than `limit` levels below `root` (root is level 1). Iterative,
+// so that the check itself cannot run out of stack.
+bool deeperThan(const x::DOMNode* root, std::size_t limit) {
+  std::size_t depth = 1;
+  const x::DOMNode* node = root;
+  for (;;) {
+    if (const x::DOMNode* child = node->getFirstChild()) {
+      node = child;
+      if (++depth > limit) {
+        return true;
+      }
+      continue;
+    }
+    while (node != root && node->getNextSibling() == nullptr) {
+      node = node->getParentNode();
+      --depth;
+    }
+    if (node == root) {
+      return false;
+    }
+    node = node->getNextSibling();
+  }
+}
+
+}  // namespace
+
+void ensureXercesInitialized() {
+  static const bool initialized = [] {
+    try {
+      x::XMLPlatformUtils::Initialize();
+    } catch (const x::XMLException& e) {
+      throw std::runtime_error("Xerces-C could not start: " + toUtf8(e.getMessage()));
+    }
+    return true;
+  }();
+  (void)initialized;
+}
+
+// XercesDOMParser set up for untrusted input: no validation, no namespaces or schemas, no
+// external DTD, no default entity resolution, no entity reference nodes, a security manager
+// with a small expansion limit, and a DOCTYPE ends the parse at once.
+class SecureReader::HardenedParser : public x::XercesDOMParser {
+ public:
+  HardenedParser() {
+    setValidationScheme(Val_Never);
+    setDoNamespaces(false);
+    setDoSchema(false);
+    setDoXInclude(false);
+    setLoadExternalDTD(false);
+    setSkipDTDValidation(true);
+    setDisableDefaultEntityResolution(true);
+    setCreateEntityReferenceNodes(false);
+    security_.setEntityExpansionLimit(64);
+    setSecurityManager(&security_);
+    setErrorHandler(&errors_);
+  }
+
+  ErrorCollector& errors() { return errors_; }
+
+  void doctypeDecl(const x::DTDElementDecl&, const XMLCh* const, const XMLCh* const, const bool,
+                   const bool) override {
+    throw DoctypeRefused{};
+  }
+
+ private:
+  x::SecurityManager security_;
+  ErrorCollector errors_;
+};
+
+SecureReader::SecureReader() = default;
+SecureReader::~SecureReader() = default;
+
+x::DOMDocument* SecureReader::document() const {
+  return haveDocument_ ? parser_->getDocument() : nullptr;
+}
+
+void SecureReader::clear() {
+  haveDocument_ = false;
+  if (parser_) {
+    parser_->resetDocumentPool();  // the parser keeps every document it built until then
+  }
+}
+
+bool SecureReader::read(const std::string& text, std::size_t maxBytes, std::string& error) {
+  clear();
+  error.clear();
+  if (text.size() > maxBytes) {
+    error = "document refused: " + std::to_string(text.size()) + " bytes, more than the limit of " +
+            std::to_string(maxBytes);
+    return false;
+  }
+  try {
+    ensureXercesInitialized();
+    if (!parser_) {
+      parser_ = std::make_unique<HardenedParser>();
+    }
+    const x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                      "document");
+    parser_->errors().resetErrors();  // the parser does not do it between documents
+    parser_->parse(source);
+  } catch (const DoctypeRefused&) {
+    error = "document refused: it carries a DOCTYPE (no DTD or entity declaration is accepted)";
+  } catch (const x::XMLException& e) {
+    error = "XML error: " + toUtf8(e.getMessage());
+  } catch (const x::DOMException& e) {
+    error = "XML error: " + toUtf8(e.getMessage());
+  } catch (const x::OutOfMemoryException&) {
+    error = "XML error: out of memory";
+  } catch (const std::exception& e) {
+    error = std::string("XML error: ") + e.what();
+  } catch (...) {
+    error = "XML error: the parser failed";
+  }
+  if (!error.empty()) {
+    parser_.reset();  // a parse cut short leaves nothing worth reusing
+    return false;
+  }
+  if (!parser_->errors().empty()) {
+    error = "XML parse error at " + parser_->errors().text();
+  } else if (parser_->getDocument() == nullptr ||
+             parser_->getDocument()->getDocumentElement() == nullptr) {
+    error = "XML parse error: no document element";
+  } else if (deeperThan(parser_->getDocument()->getDocumentElement(), kMaxDepth)) {
+    error = "document refused: nested more than " + std::to_string(kMaxDepth) + " levels deep";
+  } else {
+    haveDocument_ = true;
+    return true;
+  }
+  parser_->resetDocumentPool();
+  return false;
+}
+
+}  // namespace nvo::xml
