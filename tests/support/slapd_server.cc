@@ -308,6 +308,9 @@ void SlapdServer::writeConfiguration(const SlapdOptions& options) const {
   }
   conf << "database mdb\nsuffix \"" << kSuffix << "\"\ndirectory \"" << (dir_ / "db").string()
        << "\"\n";
+  if (options.mdbMaxSize != 0) {
+    conf << "maxsize " << options.mdbMaxSize << "\n";
+  }
   if (options.directoryModel) {
     conf << "rootdn \"" << kInternalRootDn << "\"\n"
          << "include \"" << (schemaDir() / "slapd-nvo.conf").string() << "\"\n";

@@ -18,6 +18,7 @@
 #ifndef TESTS_SUPPORT_SLAPD_SERVER_H_
 #define TESTS_SUPPORT_SLAPD_SERVER_H_
 
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -44,6 +45,9 @@ struct SlapdOptions {
   bool tls = false;
   // Further LDIF loaded with slapadd after everything else (entries only, no changetype).
   std::string extraLdif;
+  // The database's largest size in bytes (slapd's mdb `maxsize`); 0 keeps slapd's default of
+  // 10 MiB, too small for fixtures of many thousand entries.
+  std::size_t mdbMaxSize = 0;
 };
 
 // One directory entry read back from the server: its DN and its attributes' values by
