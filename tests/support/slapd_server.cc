@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -425,50 +426,64 @@ void SlapdServer::thaw() {
   }
 }
 
-std::string SlapdServer::writeTempLdif(const std::string& ldif) const {
-  const fs::path path = dir_ / ("request-" + std::to_string(++tempFiles_) + ".ldif");
-  writeFile(path, ldif);
-  return path.string();
-}
+LdapClient::LdapClient(std::string uri, fs::path scratchDir, std::vector<std::string> environment)
+    : uri_(std::move(uri)),
+      scratchDir_(std::move(scratchDir)),
+      environment_(std::move(environment)) {}
 
-ProcessResult SlapdServer::runClient(const std::string& program, const Identity& who,
-                                     const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {kLdapBin + program, "-x", "-H", uri(), "-o", "nettimeout=5"};
+ProcessResult LdapClient::run(const std::string& program, const Identity& who,
+                              const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {kLdapBin + program, "-x", "-H", uri_, "-o", "nettimeout=5"};
   if (!who.dn.empty()) {
     argv.insert(argv.end(), {"-D", who.dn, "-w", who.password});
   }
   argv.insert(argv.end(), args.begin(), args.end());
-  return runCommand(argv, clientEnvironment());
+  return runCommand(argv, environment_);
 }
 
-SearchResult SlapdServer::ldapSearch(const Identity& who, const std::string& base,
-                                     const std::string& scope, const std::string& filter,
-                                     const std::vector<std::string>& attributes) const {
+ProcessResult LdapClient::runWithLdif(const std::string& program, const Identity& who,
+                                      const std::string& ldif) const {
+  std::string path = (scratchDir_ / "request-XXXXXX").string();
+  UniqueFd fd(mkstemp(path.data()));
+  if (!fd.valid()) {
+    throw std::runtime_error("mkstemp failed for " + path);
+  }
+  fd.reset();
+  writeFile(path, ldif);
+  ProcessResult result = run(program, who, {"-f", path});
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  return result;
+}
+
+SearchResult LdapClient::ldapSearch(const Identity& who, const std::string& base,
+                                    const std::string& scope, const std::string& filter,
+                                    const std::vector<std::string>& attributes) const {
   std::vector<std::string> args = {"-b", base, "-s", scope, "-LLL", "-o", "ldif-wrap=no", filter};
   args.insert(args.end(), attributes.begin(), attributes.end());
-  const ProcessResult result = runClient("ldapsearch", who, args);
+  const ProcessResult result = run("ldapsearch", who, args);
   return {result.exitCode, parseLdif(result.out), result.err};
 }
 
-ProcessResult SlapdServer::ldapAdd(const Identity& who, const std::string& ldif) const {
-  return runClient("ldapadd", who, {"-f", writeTempLdif(ldif)});
+ProcessResult LdapClient::ldapAdd(const Identity& who, const std::string& ldif) const {
+  return runWithLdif("ldapadd", who, ldif);
 }
 
-ProcessResult SlapdServer::ldapModify(const Identity& who, const std::string& ldif) const {
-  return runClient("ldapmodify", who, {"-f", writeTempLdif(ldif)});
+ProcessResult LdapClient::ldapModify(const Identity& who, const std::string& ldif) const {
+  return runWithLdif("ldapmodify", who, ldif);
 }
 
-ProcessResult SlapdServer::ldapDelete(const Identity& who, const std::string& dn) const {
-  return runClient("ldapdelete", who, {dn});
+ProcessResult LdapClient::ldapDelete(const Identity& who, const std::string& dn) const {
+  return run("ldapdelete", who, {dn});
 }
 
-ProcessResult SlapdServer::ldapPasswd(const Identity& who, const std::string& dn,
-                                      const std::string& newPassword) const {
-  return runClient("ldappasswd", who, {"-s", newPassword, dn});
+ProcessResult LdapClient::ldapPasswd(const Identity& who, const std::string& dn,
+                                     const std::string& newPassword) const {
+  return run("ldappasswd", who, {"-s", newPassword, dn});
 }
 
-ProcessResult SlapdServer::ldapWhoami(const Identity& who) const {
-  return runClient("ldapwhoami", who, {});
+ProcessResult LdapClient::ldapWhoami(const Identity& who) const {
+  return run("ldapwhoami", who, {});
 }
 
 std::vector<Entry> SlapdServer::searchSubtree(const std::string& base) const {

@@ -71,6 +71,48 @@ struct SearchResult {
   std::string err;
 };
 
+// A loopback port nobody listens on at the moment of the call.
+int unusedLoopbackPort();
+
+// Environment for the LDAP client programs the tests run: no system or user ldap.conf.
+std::vector<std::string> clientEnvironment();
+
+// Parses LDIF as ldapsearch -LLL -o ldif-wrap=no writes it (base64 values decoded).
+std::vector<Entry> parseLdif(const std::string& ldif);
+
+// The ldap-utils programs (ldapsearch, ldapadd, ...) against one server URL, as a given
+// identity, each bounded in time. ldapAdd takes entries, ldapModify change records
+// ("changetype: ..."); LDIF goes through a file in `scratchDir`. The result's exit code is the
+// LDAP result code (255: server not reachable). `scope` is base, one or sub; no `attributes`
+// means every user attribute.
+class LdapClient {
+ public:
+  LdapClient(std::string uri, std::filesystem::path scratchDir,
+             std::vector<std::string> environment = clientEnvironment());
+
+  SearchResult ldapSearch(const Identity& who, const std::string& base, const std::string& scope,
+                          const std::string& filter,
+                          const std::vector<std::string>& attributes = {}) const;
+  ProcessResult ldapAdd(const Identity& who, const std::string& ldif) const;
+  ProcessResult ldapModify(const Identity& who, const std::string& ldif) const;
+  ProcessResult ldapDelete(const Identity& who, const std::string& dn) const;
+  // Password Modify extended operation: sets the password of `dn`.
+  ProcessResult ldapPasswd(const Identity& who, const std::string& dn,
+                           const std::string& newPassword) const;
+  // Simple bind and "who am I": exit code 0 when the bind succeeded.
+  ProcessResult ldapWhoami(const Identity& who) const;
+
+ private:
+  ProcessResult run(const std::string& program, const Identity& who,
+                    const std::vector<std::string>& args) const;
+  ProcessResult runWithLdif(const std::string& program, const Identity& who,
+                            const std::string& ldif) const;
+
+  std::string uri_;
+  std::filesystem::path scratchDir_;
+  std::vector<std::string> environment_;
+};
+
 class SlapdServer {
  public:
   static constexpr const char* kSuffix = "o=orvanta";
@@ -119,20 +161,27 @@ class SlapdServer {
   // base is not a failure: it gives no entries).
   std::vector<Entry> searchSubtree(const std::string& base) const;
 
-  // The ldap-utils programs against uri() as `who`. ldapAdd takes entries, ldapModify
-  // change records ("changetype: ..."). The result's exit code is the LDAP result code.
-  // `scope` is base, one or sub; no `attributes` means every user attribute.
+  // The ldap-utils programs against uri() as `who` (see LdapClient).
+  LdapClient client() const { return LdapClient(uri(), dir_); }
   SearchResult ldapSearch(const Identity& who, const std::string& base, const std::string& scope,
                           const std::string& filter,
-                          const std::vector<std::string>& attributes = {}) const;
-  ProcessResult ldapAdd(const Identity& who, const std::string& ldif) const;
-  ProcessResult ldapModify(const Identity& who, const std::string& ldif) const;
-  ProcessResult ldapDelete(const Identity& who, const std::string& dn) const;
-  // Password Modify extended operation: sets the password of `dn`.
+                          const std::vector<std::string>& attributes = {}) const {
+    return client().ldapSearch(who, base, scope, filter, attributes);
+  }
+  ProcessResult ldapAdd(const Identity& who, const std::string& ldif) const {
+    return client().ldapAdd(who, ldif);
+  }
+  ProcessResult ldapModify(const Identity& who, const std::string& ldif) const {
+    return client().ldapModify(who, ldif);
+  }
+  ProcessResult ldapDelete(const Identity& who, const std::string& dn) const {
+    return client().ldapDelete(who, dn);
+  }
   ProcessResult ldapPasswd(const Identity& who, const std::string& dn,
-                           const std::string& newPassword) const;
-  // Simple bind and "who am I": exit code 0 when the bind succeeded.
-  ProcessResult ldapWhoami(const Identity& who) const;
+                           const std::string& newPassword) const {
+    return client().ldapPasswd(who, dn, newPassword);
+  }
+  ProcessResult ldapWhoami(const Identity& who) const { return client().ldapWhoami(who); }
 
  private:
   void writeConfiguration(const SlapdOptions& options) const;
@@ -142,26 +191,13 @@ class SlapdServer {
   bool launch();
   bool answers() const;
   std::vector<std::string> listenUrls() const;
-  ProcessResult runClient(const std::string& program, const Identity& who,
-                          const std::vector<std::string>& args) const;
-  std::string writeTempLdif(const std::string& ldif) const;
 
   std::filesystem::path dir_;
   bool tls_ = false;
   int port_ = 0;
   int tlsPort_ = 0;
-  mutable int tempFiles_ = 0;
   std::unique_ptr<ChildProcess> slapd_;
 };
-
-// A loopback port nobody listens on at the moment of the call.
-int unusedLoopbackPort();
-
-// Environment for the LDAP client programs the tests run: no system or user ldap.conf.
-std::vector<std::string> clientEnvironment();
-
-// Parses LDIF as ldapsearch -LLL -o ldif-wrap=no writes it (base64 values decoded).
-std::vector<Entry> parseLdif(const std::string& ldif);
 
 }  // namespace nvo_test
 
