@@ -315,6 +315,8 @@ TEST_F(CommandEngineTest, TreeChangesKeepObjectIds) {
   ok("catNone", "modifyObject",
      tag("objectID", pc) + "<attribute name=\"description\" op=\"replace\">only</attribute>");
   EXPECT_EQ(descriptions(), std::vector<std::string>{"only"});
+  ok("catNone", "modifyObject", tag("objectID", pc));  // nothing to change
+  EXPECT_EQ(descriptions(), std::vector<std::string>{"only"});
   Reply schema =
       call("catNone", "modifyObject",
            tag("objectID", pc) + "<attribute name=\"nosuchattr\" op=\"add\">x</attribute>");
