@@ -18,6 +18,7 @@
 #include "gateway/authentication.h"
 #include "gateway/command.h"
 #include "gateway/command_engine.h"
+#include "gateway/file_io.h"
 #include "gateway/ldap_directory.h"
 #include "gateway/session_context.h"
 #include "gateway/xml_parser.h"
@@ -25,27 +26,10 @@
 namespace nvo {
 namespace {
 
-// A file descriptor closed on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The authentication document at `path`, or nothing (with the reason on standard error) when
 // it cannot be read, is too large, or is readable by anyone but its owner.
 std::optional<std::string> readAuthenticationFile(const char* path) {
-  const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) {
     std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
                  std::strerror(errno));
@@ -64,27 +48,13 @@ std::optional<std::string> readAuthenticationFile(const char* path) {
     return std::nullopt;
   }
   std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
-                   std::strerror(errno));
-      return std::nullopt;
-    }
-    if (got == 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > XMLParser::kMaxDocumentBytes) {
-      std::fprintf(stderr, "nvo: the authentication document %s is larger than %zu bytes\n", path,
-                   XMLParser::kMaxDocumentBytes);
-      return std::nullopt;
-    }
+  const int error = readAll(fd.get(), XMLParser::kMaxDocumentBytes, text);
+  if (error != 0) {
+    std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
+                 std::strerror(error));
+    return std::nullopt;
   }
+  return text;
 }
 
 }  // namespace

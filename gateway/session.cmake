@@ -17,6 +17,7 @@ target_link_libraries(nvo_ldap PUBLIC ${NVO_LDAP_LIBRARY} ${NVO_LBER_LIBRARY}
 # The documents layer carries public classes (XMLParser, DOM_Node) that the session code does
 # not call itself, so its objects go in whole; the other layers only with what is used.
 add_library(nvo SHARED
+  ${NVO_GATEWAY_DIR}/file_io.cc
   ${NVO_GATEWAY_DIR}/mux_client.cc
   ${NVO_GATEWAY_DIR}/nvo_api.cc
   $<TARGET_OBJECTS:nvo_documents>)
