@@ -14,6 +14,8 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
 
 #include "gateway/authentication.h"
 #include "gateway/command.h"
@@ -22,9 +24,14 @@
 #include "gateway/ldap_directory.h"
 #include "gateway/session_context.h"
 #include "gateway/xml_parser.h"
+#include "gateway/xml_reader.h"
 
 namespace nvo {
 namespace {
+
+// A reply is built by the engine from directory data, not sent by a stranger, and may be far
+// larger than a command (a container's thousands of children): it is read with this limit.
+constexpr std::size_t kMaxReplyBytes = 64u * 1024 * 1024;
 
 // The authentication document at `path`, or nothing (with the reason on standard error) when
 // it cannot be read, is too large, or is readable by anyone but its owner.
@@ -71,7 +78,7 @@ struct MUXClient::Session {
   std::string password;
   std::map<std::string, Route> routes;  // by category; LDAP URLs only
   XMLParser command;
-  XMLParser reply;
+  xml::SecureReader reply;
   ApiContext api;
   bool open = false;
 
@@ -91,13 +98,13 @@ struct MUXClient::Session {
     return *route.directory;
   }
 
+  // Unbinds every connection and forgets the credentials.
   void closeAll() {
-    for (auto& [category, route] : routes) {
-      route.directory.reset();
-    }
     routes.clear();
     primary.close();
+    authname.clear();
     password.clear();
+    api.identity.clear();
     open = false;
   }
 };
@@ -171,10 +178,11 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
         reply = errorReply(error.code(), error.what());
       }
     }
-    if (!session.reply.parse(reply)) {
+    std::string error;
+    if (!session.reply.read(reply, kMaxReplyBytes, error)) {
       return DOM_Node();
     }
-    return session.reply.getRoot();
+    return DOM_Node(session.reply.document()->getDocumentElement());
   } catch (const std::exception&) {
     return DOM_Node();
   }
