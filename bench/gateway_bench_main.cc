@@ -159,8 +159,7 @@ struct Commands {
   Call resolve, searchMac, add, modify, enumerate;
 };
 
-template <typename Client>
-Commands commandsOf(Client& c, const std::string& computers, const std::string& adds,
+Commands commandsOf(GatewaySide& c, const std::string& computers, const std::string& adds,
                     const std::string& target, std::size_t n, const std::string& tag,
                     std::size_t macBase) {
   return {[&c, n](std::size_t i) { expect(!c.resolve(computerDn(i % n)).empty(), "resolve"); },
