@@ -15,10 +15,18 @@ namespace {
 const char kLinkAttribute[] = "orvantalink";
 const char kLinkHolder[] = "orvantalinkholder";
 
-bool holds(const std::vector<std::string>& values, const std::string& wanted) {
-  std::string lower = lowerAscii(wanted);
-  return std::any_of(values.begin(), values.end(),
-                     [&](const std::string& v) { return lowerAscii(v) == lower; });
+bool sameDn(const std::string& a, const std::string& b) {
+  return dnIsWithin(a, b) && dnIsWithin(b, a);
+}
+
+bool holdsClass(const std::vector<std::string>& classes, const std::string& wanted) {
+  return std::any_of(classes.begin(), classes.end(),
+                     [&](const std::string& c) { return lowerAscii(c) == wanted; });
+}
+
+bool holdsDn(const std::vector<std::string>& dns, const std::string& wanted) {
+  return std::any_of(dns.begin(), dns.end(),
+                     [&](const std::string& dn) { return sameDn(dn, wanted); });
 }
 
 // The entries whose links count for `dn`: itself, the groups holding it, its ancestors.
@@ -51,10 +59,6 @@ std::vector<DirEntry> holdersOf(DirectoryLookup& lookup, const std::string& dn) 
     }
   }
   return holders;
-}
-
-bool sameDn(const std::string& a, const std::string& b) {
-  return dnIsWithin(a, b) && dnIsWithin(b, a);
 }
 
 // Names, old to new (new empty: gone), looked up in batches so one filter stays small.
@@ -137,10 +141,10 @@ void changeLink(DirectoryLookup& lookup, const LinkObjects& command) {
   DirEntry holder = lookup.entryOf(command.targetId, {"objectClass", kLinkAttribute});
   std::vector<Modification> changes;
   if (command.add) {
-    if (holds(holder.values(kLinkAttribute), linked)) {
+    if (holdsDn(holder.values(kLinkAttribute), linked)) {
       return;
     }
-    if (!holds(holder.values("objectClass"), kLinkHolder)) {
+    if (!holdsClass(holder.values("objectClass"), kLinkHolder)) {
       changes.push_back({Modification::Op::kAdd, "objectClass", {kLinkHolder}});
     }
     changes.push_back({Modification::Op::kAdd, kLinkAttribute, {linked}});
