@@ -1,0 +1,468 @@
+#include "gateway/command.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "gateway/ldap_text.h"
+#include "gateway/xml_parser.h"
+
+namespace nvo {
+
+namespace {
+
+using X = XMLParser;
+
+const std::set<std::string, std::less<>> kCategories = {
+    "catNone", "catSWRepository", "catSWInventory", "catHWInventory", "RPM", "catRPMRepository"};
+
+std::string trimmed(std::string_view text) {
+  const char* blanks = " \t\r\n";
+  std::size_t first = text.find_first_not_of(blanks);
+  if (first == text.npos) {
+    return {};
+  }
+  std::size_t last = text.find_last_not_of(blanks);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// The trimmed text of the first child `name`; throws when required and absent or empty.
+std::string childText(DOM_Node root, const std::string& name, bool required) {
+  std::string text = trimmed(X::getChildStringValue(root, name));
+  if (required && text.empty()) {
+    throw CommandError(kErrMissingElement, "missing element " + name);
+  }
+  return text;
+}
+
+std::string objectIdOf(DOM_Node root, const std::string& name, bool required) {
+  std::string id = childText(root, name, required);
+  if (!id.empty() && !isUuid(id)) {
+    throw CommandError(kErrBadObjectId, name + " is not an object id: " + id);
+  }
+  return lowerAscii(id);
+}
+
+std::string checkedName(const std::string& name, const std::string& what) {
+  if (!isAttributeName(name)) {
+    throw CommandError(kErrBadName, what + " is not an LDAP name: " + name);
+  }
+  return lowerAscii(name);
+}
+
+std::string classFilter(const std::string& objectClass) {
+  return "(objectClass=" + escapeFilterValue(objectClass) + ")";
+}
+
+std::string conjunction(const std::vector<std::string>& parts) {
+  if (parts.empty()) {
+    return "(objectClass=*)";
+  }
+  if (parts.size() == 1) {
+    return parts.front();
+  }
+  std::string out = "(&";
+  for (const std::string& p : parts) {
+    out += p;
+  }
+  return out + ")";
+}
+
+CompareOp parseOp(const std::string& text) {
+  static const std::map<std::string, CompareOp, std::less<>> kOps = {{"EQ", CompareOp::kEq},
+                                                                     {"LT", CompareOp::kLt},
+                                                                     {"GT", CompareOp::kGt},
+                                                                     {"IS", CompareOp::kIs}};
+  if (text.empty()) {
+    return CompareOp::kEq;
+  }
+  auto it = kOps.find(text);
+  if (it == kOps.end()) {
+    throw CommandError(kErrBadOperator, "unknown operator " + text);
+  }
+  return it->second;
+}
+
+Condition parseCondition(DOM_Node element) {
+  Condition c;
+  c.attribute = checkedName(X::getName(element), "search attribute");
+  c.op = parseOp(X::getAttributeValue(element, "op"));
+  c.value = X::getStringValue(element);
+  if (c.value.empty()) {
+    throw CommandError(kErrBadValue, "empty value for search attribute " + c.attribute);
+  }
+  switch (c.op) {
+    case CompareOp::kEq:
+      c.filter = "(" + c.attribute + "=" + escapeFilterValue(c.value) + ")";
+      break;
+    case CompareOp::kIs:
+      c.filter = "(" + c.attribute + "=" + wildcardFilterValue(c.value) + ")";
+      break;
+    case CompareOp::kLt:
+    case CompareOp::kGt:
+      c.filter = "(" + c.attribute + "=*)";
+      break;
+  }
+  return c;
+}
+
+// Builds spec.filter from the class filter and the `searchParams` conditions of `root`.
+void readSearchParams(DOM_Node root, SearchSpec& spec) {
+  std::vector<std::string> parts;
+  if (!spec.classFilter.empty()) {
+    parts.push_back(spec.classFilter);
+  }
+  DOM_Node params = X::findFirstChild(root, "searchParams");
+  std::size_t count = 0;
+  for (DOM_Node e = X::firstChild(params); e != nullptr; e = X::nextSibling(e)) {
+    if (++count > kMaxConditions) {
+      throw CommandError(kErrTooMany,
+                         "more than " + std::to_string(kMaxConditions) + " search conditions");
+    }
+    Condition c = parseCondition(e);
+    parts.push_back(c.filter);
+    if (c.op == CompareOp::kLt || c.op == CompareOp::kGt) {
+      spec.orderConditions.push_back(std::move(c));
+    }
+  }
+  spec.filter = conjunction(parts);
+  spec.negate = X::findFirstChild(root, "nomatch") != nullptr;
+}
+
+std::vector<std::string> returnAttributes(DOM_Node root) {
+  std::vector<std::string> names;
+  for (DOM_Node e = X::findFirstChild(root, "attribute"); e != nullptr;
+       e = X::findNextSibling(e, "attribute")) {
+    std::string name = checkedName(trimmed(X::getStringValue(e)), "return attribute");
+    if (name != "objectclass" && name != "userpassword" &&
+        std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(name);
+    }
+    if (names.size() > kMaxAttributes) {
+      throw CommandError(kErrTooMany, "too many return attributes");
+    }
+  }
+  return names;
+}
+
+SearchObjects parseSearchObjects(DOM_Node root, const std::string& category) {
+  SearchObjects s;
+  std::string objectClass = childText(root, "includeobjectclass", false);
+  if (category == "catSWRepository" || category == "catRPMRepository") {
+    if (!objectClass.empty() && lowerAscii(objectClass) != "orvantarpm") {
+      throw CommandError(kErrBadValue, "the software repository holds only orvantarpm entries");
+    }
+    objectClass = "orvantarpm";
+  }
+  if (!objectClass.empty()) {
+    s.spec.classFilter = classFilter(checkedName(objectClass, "object class"));
+  }
+  s.spec.baseId = objectIdOf(root, "objectID", false);
+  s.spec.returnAttributes = returnAttributes(root);
+  readSearchParams(root, s.spec);
+  return s;
+}
+
+std::string namingAttributeOf(const std::string& objectClass) {
+  if (objectClass == "organizationalunit") {
+    return "ou";
+  }
+  if (objectClass == "organization") {
+    return "o";
+  }
+  return "cn";
+}
+
+void addValue(std::vector<DirAttribute>& attributes, const std::string& name,
+              const std::string& value) {
+  for (DirAttribute& a : attributes) {
+    if (a.name == name) {
+      a.values.push_back(value);
+      return;
+    }
+  }
+  attributes.push_back({name, {value}});
+}
+
+void setPassword(std::optional<std::string>& password, const std::string& value) {
+  if (password) {
+    throw CommandError(kErrBadValue, "more than one userpassword value");
+  }
+  if (value.empty()) {
+    throw CommandError(kErrBadValue, "empty userpassword");
+  }
+  password = value;
+}
+
+CreateObject parseCreateObject(DOM_Node root) {
+  CreateObject c;
+  c.parentId = objectIdOf(root, "objectID", true);
+  c.objectClass = checkedName(childText(root, "objectclass", true), "object class");
+  std::string name = X::getChildStringValue(root, "name");
+  if (name.empty()) {
+    throw CommandError(kErrMissingElement, "missing element name");
+  }
+  std::string naming = namingAttributeOf(c.objectClass);
+  c.rdn = naming + "=" + escapeRdnValue(name);
+  c.attributes.push_back({"objectclass", {c.objectClass}});
+  c.attributes.push_back({naming, {name}});
+  std::size_t count = 0;
+  for (DOM_Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
+    std::string tag = X::getName(e);
+    if (tag != "attribute" && tag != "xmlattribute") {
+      continue;
+    }
+    if (++count > kMaxAttributes) {
+      throw CommandError(kErrTooMany, "too many attribute values");
+    }
+    std::string attribute = checkedName(X::getAttributeValue(e, "name"), "attribute");
+    std::string value = X::getStringValue(e);
+    if (attribute == "userpassword") {
+      setPassword(c.password, value);
+    } else if (value.empty()) {
+      throw CommandError(kErrBadValue, "empty value for attribute " + attribute);
+    } else {
+      addValue(c.attributes, attribute, value);
+    }
+  }
+  return c;
+}
+
+Modification::Op modificationOp(const std::string& text) {
+  if (text == "add") {
+    return Modification::Op::kAdd;
+  }
+  if (text == "delete") {
+    return Modification::Op::kDelete;
+  }
+  if (text == "replace") {
+    return Modification::Op::kReplace;
+  }
+  throw CommandError(kErrBadOperator, "unknown modification " + text);
+}
+
+ModifyObject parseModifyObject(DOM_Node root) {
+  ModifyObject m;
+  m.objectId = objectIdOf(root, "objectID", true);
+  std::set<std::pair<std::string, Modification::Op>> deleteAll;
+  std::size_t count = 0;
+  for (DOM_Node e = X::findFirstChild(root, "attribute"); e != nullptr;
+       e = X::findNextSibling(e, "attribute")) {
+    if (++count > kMaxAttributes) {
+      throw CommandError(kErrTooMany, "too many attribute values");
+    }
+    std::string attribute = checkedName(X::getAttributeValue(e, "name"), "attribute");
+    Modification::Op op = modificationOp(X::getAttributeValue(e, "op"));
+    std::string value = X::getStringValue(e);
+    if (attribute == "userpassword" && op != Modification::Op::kDelete) {
+      setPassword(m.password, value);
+      continue;
+    }
+    if (value.empty() && op == Modification::Op::kAdd) {
+      throw CommandError(kErrBadValue, "empty value to add to " + attribute);
+    }
+    auto same = [&](const Modification& x) { return x.attribute == attribute && x.op == op; };
+    auto it = std::find_if(m.changes.begin(), m.changes.end(), same);
+    if (it == m.changes.end()) {
+      it = m.changes.insert(m.changes.end(), Modification{op, attribute, {}});
+    }
+    // An empty delete removes every value; userPassword values cannot be named in clear.
+    bool all = op == Modification::Op::kDelete && (value.empty() || attribute == "userpassword");
+    if (all) {
+      deleteAll.insert({attribute, op});
+      it->values.clear();
+    } else if (!value.empty() && !deleteAll.count({attribute, op})) {
+      it->values.push_back(value);
+    }
+  }
+  // No attribute at all (the console's rpmlink when its search found nothing) changes nothing.
+  return m;
+}
+
+GetRpmDetails parseRpmDetails(DOM_Node root) {
+  GetRpmDetails g;
+  std::vector<std::string> terms;
+  std::size_t count = 0;
+  auto flush = [&] {
+    std::string any = terms.size() == 1 ? terms.front() : "(|";
+    if (terms.size() > 1) {
+      for (const std::string& t : terms) {
+        any += t;
+      }
+      any += ")";
+    }
+    g.filters.push_back("(&(objectClass=orvantarpm)" + any + ")");
+    terms.clear();
+  };
+  for (DOM_Node e = X::findFirstChild(root, "orvantauuid"); e != nullptr;
+       e = X::findNextSibling(e, "orvantauuid")) {
+    if (++count > kMaxUuids) {
+      throw CommandError(kErrTooMany, "more than " + std::to_string(kMaxUuids) + " uuids");
+    }
+    std::string uuid = trimmed(X::getStringValue(e));
+    if (uuid.empty()) {
+      continue;
+    }
+    terms.push_back("(orvantauuid=" + escapeFilterValue(uuid) + ")");
+    if (terms.size() == kUuidsPerFilter) {
+      flush();
+    }
+  }
+  if (!terms.empty()) {
+    flush();
+  }
+  return g;
+}
+
+LinkedObjects parseLinkedObjects(DOM_Node root, bool listNames) {
+  LinkedObjects l;
+  l.listNames = listNames;
+  l.objectId = objectIdOf(root, "objectID", false);
+  std::string objectClass = checkedName(childText(root, "objectclass", true), "object class");
+  std::vector<std::string> parts = {classFilter(objectClass)};
+  std::string attribute = childText(root, "attribute", false);
+  std::string value = X::getChildStringValue(root, "value");
+  if (!attribute.empty() || !value.empty()) {
+    if (attribute.empty() || value.empty()) {
+      throw CommandError(kErrMissingElement, "attribute and value go together");
+    }
+    parts.push_back("(" + checkedName(attribute, "attribute") + "=" + escapeFilterValue(value) +
+                    ")");
+  }
+  l.filter = conjunction(parts);
+  return l;
+}
+
+LinkObjects parseLinkObjects(DOM_Node root) {
+  LinkObjects l;
+  l.objectId = objectIdOf(root, "objectID", true);
+  l.targetId = objectIdOf(root, "objectID2", true);
+  std::string flags = childText(root, "flags", false);
+  if (flags.empty() || flags == "add") {
+    l.add = true;
+  } else if (flags == "remove") {
+    l.add = false;
+  } else {
+    throw CommandError(kErrBadFlags, "linkObjects flags must be add or remove, not " + flags);
+  }
+  return l;
+}
+
+ResolveObject parseResolveObject(DOM_Node root) {
+  ResolveObject r{childText(root, "objectname", true)};
+  auto rdns = splitDn(r.dn);
+  if (!rdns) {
+    throw CommandError(kErrBadDn, "not a directory name: " + r.dn);
+  }
+  return r;
+}
+
+RenameObject parseRenameObject(DOM_Node root) {
+  RenameObject r;
+  r.objectId = objectIdOf(root, "objectID", true);
+  std::string name = X::getChildStringValue(root, "newname");
+  if (name.empty()) {
+    throw CommandError(kErrMissingElement, "missing element newname");
+  }
+  r.escapedValue = escapeRdnValue(name);
+  return r;
+}
+
+SearchSpec inventorySpec(DOM_Node root, const std::string& objectClass) {
+  SearchSpec spec;
+  spec.baseId = objectIdOf(root, "objectID", false);
+  spec.classFilter = classFilter(objectClass);
+  readSearchParams(root, spec);
+  return spec;
+}
+
+using Parser = std::function<CommandBody(DOM_Node, const std::string&)>;
+
+const std::map<std::string, Parser, std::less<>>& parsers() {
+  static const std::map<std::string, Parser, std::less<>> kParsers = {
+      {"enumerateBaseObjects",
+       [](DOM_Node, const std::string&) -> CommandBody { return EnumerateBaseObjects{}; }},
+      {"enumerateObjects",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return EnumerateObjects{objectIdOf(r, "objectID", true)};
+       }},
+      {"readObject",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return ReadObject{objectIdOf(r, "objectID", true)};
+       }},
+      {"createObject",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseCreateObject(r); }},
+      {"removeAllObjects",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return RemoveAllObjects{objectIdOf(r, "objectID", true)};
+       }},
+      {"modifyObject",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseModifyObject(r); }},
+      {"renameObject",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseRenameObject(r); }},
+      {"moveObject",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return MoveObject{objectIdOf(r, "objectID", true), objectIdOf(r, "newparent", true)};
+       }},
+      {"resolveObject",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseResolveObject(r); }},
+      {"searchObjects",
+       [](DOM_Node r, const std::string& c) -> CommandBody { return parseSearchObjects(r, c); }},
+      {"getRPMDetailsFromUUIDsBig",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseRpmDetails(r); }},
+      {"searchSWInventory",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return SearchSwInventory{inventorySpec(r, "orvantainstalledpackage")};
+       }},
+      {"searchHWInventory",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return SearchHwInventory{inventorySpec(r, "orvantacomputer")};
+       }},
+      {"readPrinter",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         std::string name = X::getChildStringValue(r, "printername");
+         if (name.empty()) {
+           throw CommandError(kErrMissingElement, "missing element printername");
+         }
+         return ReadPrinter{"(&(objectClass=orvantaprinter)(cn=" + escapeFilterValue(name) + "))"};
+       }},
+      {"findAllLinkedObjects",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, false); }},
+      {"readLinkedObjects",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, true); }},
+      {"linkObjects",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkObjects(r); }},
+      {"getObjectNameFromObjectID",
+       [](DOM_Node r, const std::string&) -> CommandBody {
+         return GetObjectName{objectIdOf(r, "objectID", true)};
+       }},
+  };
+  return kParsers;
+}
+
+}  // namespace
+
+Command parseCommand(DOM_Node root) {
+  if (root == nullptr || !root.isElement() || X::getName(root) != "command") {
+    throw CommandError(kErrNotACommand, "the document is not a command");
+  }
+  std::string name = X::getAttributeValue(root, "name");
+  std::string category = X::getAttributeValue(root, "cat");
+  auto it = parsers().find(name);
+  if (it == parsers().end()) {
+    throw CommandError(kErrUnknownCommand, "unknown command " + name);
+  }
+  if (kCategories.count(category) == 0) {
+    throw CommandError(kErrUnknownCategory, "unknown command category " + category);
+  }
+  return Command{name, it->second(root, category)};
+}
+
+std::string uuidFilter(const std::string& objectId) {
+  return "(entryUUID=" + escapeFilterValue(objectId) + ")";
+}
+
+}  // namespace nvo
