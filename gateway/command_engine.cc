@@ -147,7 +147,7 @@ class Runner {
     std::set<std::string> having;
     SearchSpec packages = c.packages;
     packages.negate = false;
-    for (const DirEntry& p : lookup_.run(packages, {"1.1"})) {
+    for (const DirEntry& p : lookup_.run(packages, {"orvantaname"})) {
       having.insert(lowerAscii(parentDn(p.dn)));
     }
     ReplyWriter reply;

@@ -188,6 +188,40 @@ TEST_F(CommandEngineTest, BrowsingReadingAndResolving) {
   EXPECT_NE(bad.error().find("launchMissiles"), std::string::npos);
   Reply malformed = call("catNone", "resolveObject", tag("objectname", "no dn here"));
   EXPECT_EQ(malformed.errorNumber(), kErrBadDn) << malformed.text;
+
+  // Each command's error reply: an objectID that names nothing is the directory's 32.
+  const std::string deadId = "00000000-0000-4000-8000-00000000dead";
+  const std::string gone = tag("objectID", deadId);
+  struct ErrorCase {
+    std::string cat, name, body;
+    int number;
+  };
+  const std::vector<ErrorCase> errors = {
+      {"catNone", "enumerateObjects", gone, 32},
+      {"catNone", "removeAllObjects", gone, 32},
+      {"catNone", "modifyObject", gone, 32},
+      {"catNone", "renameObject", gone + tag("newname", "x"), 32},
+      {"catNone", "moveObject", tag("objectID", pc1) + tag("newparent", deadId), 32},
+      {"catNone", "getObjectNameFromObjectID", gone, 32},
+      {"catNone", "getObjectNameFromObjectID", tag("objectID", "cn=admin"), kErrBadObjectId},
+      {"catNone", "searchObjects", gone + "<searchParams/>", 32},
+      {"catSWInventory", "searchSWInventory", gone + "<searchParams/>", 32},
+      {"catHWInventory", "searchHWInventory",
+       "<searchParams><orvantamodel op=\"LIKE\">x</orvantamodel></searchParams>", kErrBadOperator},
+      {"catSWRepository", "getRPMDetailsFromUUIDsBig", "<orvantauuid>x", kErrNotACommand},
+      {"catNone", "readPrinter", "", kErrMissingElement},
+      {"catNone", "findAllLinkedObjects", tag("objectclass", "orvantaprinter") + gone, 32},
+      {"catNone", "linkObjects", gone + tag("objectID2", pc1), 32},
+      {"catBogus", "enumerateBaseObjects", "", kErrUnknownCategory},
+  };
+  for (const ErrorCase& e : errors) {
+    Reply r = call(e.cat, e.name, e.body);
+    EXPECT_EQ(r.errorNumber(), e.number) << e.name << ": " << r.text;
+    EXPECT_NE(
+        XMLParser::getChildStringValue(XMLParser::findFirstChild(r.root(), "error"), "errorMsg"),
+        "")
+        << e.name;
+  }
 }
 
 TEST_F(CommandEngineTest, AgentCreatesFindsAndRekeysAComputer) {
@@ -314,6 +348,8 @@ TEST_F(CommandEngineTest, TreeChangesKeepObjectIds) {
   EXPECT_TRUE(descriptions().empty());
   ok("catNone", "modifyObject",
      tag("objectID", pc) + "<attribute name=\"description\" op=\"replace\">only</attribute>");
+  EXPECT_EQ(descriptions(), std::vector<std::string>{"only"});
+  ok("catNone", "modifyObject", tag("objectID", pc));  // nothing to change
   EXPECT_EQ(descriptions(), std::vector<std::string>{"only"});
   Reply schema =
       call("catNone", "modifyObject",
