@@ -46,7 +46,6 @@ void showCandidates(const std::vector<std::string>& candidates, const std::strin
     matches.push_back(s.get());
   }
   matches.push_back(nullptr);
-  rl_crlf();
   rl_display_match_list(matches.data(), static_cast<int>(candidates.size()), width);
   rl_forced_update_display();
 }
