@@ -26,8 +26,12 @@ namespace {
 // The three parts of a time, as the element names end.
 constexpr std::array<const char*, 3> kUnits{"hour", "minute", "second"};
 
+// A value is escaped as element text here, so the document stays well formed whatever was
+// typed; the whole document is escaped once more when it is placed into the action.
 void element(std::string& doc, std::string_view tag, std::string_view value) {
-  doc.append("<").append(tag).append(">").append(value).append("</").append(tag).append(">");
+  doc.append("<").append(tag).append(">");
+  doc.append(nvo::XMLParser::makeXMLString(std::string(value), false));
+  doc.append("</").append(tag).append(">");
 }
 
 // The non-empty parts of a time, as <PREFIXhour>, <PREFIXminute>, <PREFIXsecond>.

@@ -61,7 +61,7 @@ struct Schedule {
   std::optional<int> dayMask;
 };
 
-// The schedule document, as plain (unescaped) XML text.
+// The schedule document as XML text, each value escaped as element text.
 std::string scheduleDocument(const Schedule& schedule);
 
 // The guide line printed above the day-mask question, and the question itself: the answer's

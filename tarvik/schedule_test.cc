@@ -59,13 +59,15 @@ TEST(ScheduleTest, DocumentHoldsOnlyWhatWasAskedAndGiven) {
   EXPECT_EQ(scheduleDocument(event), std::string(kDecl) +
                                          "<orvantaschedule><scheduletype>event</scheduletype>"
                                          "</orvantaschedule>");
-  event.eventName = "boot";
+  event.eventName = "boot & <halt>";
   event.repeats = false;
   event.repeat = TimeParts{"1", "", ""};  // not asked for when it does not repeat
   EXPECT_EQ(scheduleDocument(event),
             std::string(kDecl) +
-                "<orvantaschedule><scheduletype>event</scheduletype><eventname>boot</eventname>"
-                "<doesrepeat>false</doesrepeat></orvantaschedule>");
+                "<orvantaschedule><scheduletype>event</scheduletype><eventname>boot &amp; "
+                "&lt;halt&gt;</eventname><doesrepeat>false</doesrepeat></orvantaschedule>");
+  // Typed text comes back from the stored document as it was typed.
+  EXPECT_EQ(scheduleLines(scheduleDocument(event))[3], "    Event Name         : boot & <halt>");
 }
 
 TEST(ScheduleTest, DayMaskUnderTheGuideLine) {
