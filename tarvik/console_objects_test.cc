@@ -186,6 +186,21 @@ TEST_F(ConsoleTest, StreamQuestionsEndTheirCommandAtEndOfInput) {
     s.shows(c.message);
     s.expect({p});
   }
+  // The operator question takes end of input as EQ and the search goes on.
+  s.say("search organizationalunit", {"Add attribute to be returned? (yes/no) [no] : "});
+  s.say("", {"Add search attribute (yes/no) [no] : "});
+  s.say("yes", {"Enter attribute name : "});
+  s.say("ou", {"Enter attribute value : "});
+  s.say("Groups", {"Enter operation : (EQ|LT|GT) [EQ] "});
+  terminal->press("C-d");
+  s.shows("Add search attribute (yes/no) [no] : ");
+  s.say("",
+        {"<?xml version='1.0' encoding='UTF-8'?><command cat=\"catNone\" "
+         "name=\"searchObjects\"><includeobjectclass>organizationalunit"
+         "</includeobjectclass><searchParams><ou op=\"EQ\">Groups</ou></searchParams>"
+         "</command>",
+         "*** Result 0", "  objectID : {ID}", "  objectclass : organizationalunit",
+         "  displayname : Groups", "  objectname : ou=Groups,o=orvanta", "Objects found : 1", p});
   s.say("delete Groups", {"Are you sure you want to delete: Groups (yes/no) [no] "});
   terminal->press("C-d");
   s.shows(p);  // nothing is removed, and the prompt follows the question on its line

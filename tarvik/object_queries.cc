@@ -16,19 +16,24 @@ namespace {
 constexpr const char* kAnswerUnread = "ERROR: Unable to read answer!\n";
 constexpr const char* kNameUnread = "ERROR: Unable to read objectName!\n";
 
+// The yes/no question that opens each pass of a search loop.
+enum class Next { kMore, kDone, kFailed };
+
+Next askNext(Console& console, const std::string& question) {
+  const auto answer = console.prompter().askStream(question);
+  if (!answer) {
+    console.out() << kAnswerUnread;
+    return Next::kFailed;
+  }
+  return *answer == "yes" ? Next::kMore : Next::kDone;
+}
+
 // The return-attribute loop; false when a read failed (its message printed).
 bool askReturnAttributes(Console& console, TextCommand& command) {
-  Prompter& ask = console.prompter();
-  for (;;) {
-    const auto more = ask.askStream("Add attribute to be returned? (yes/no) [no] : ");
-    if (!more) {
-      console.out() << kAnswerUnread;
-      return false;
-    }
-    if (*more != "yes") {
-      return true;
-    }
-    const auto name = ask.askStream("Enter attribute name : ");
+  Next next;
+  while ((next = askNext(console, "Add attribute to be returned? (yes/no) [no] : ")) ==
+         Next::kMore) {
+    const auto name = console.prompter().askStream("Enter attribute name : ");
     if (!name) {
       console.out() << kNameUnread;
       return false;
@@ -37,20 +42,14 @@ bool askReturnAttributes(Console& console, TextCommand& command) {
       command.append(returnAttribute(*name));
     }
   }
+  return next == Next::kDone;
 }
 
 // The condition loop, inside searchParams; false when a read failed (its message printed).
 bool askConditions(Console& console, TextCommand& command) {
   Prompter& ask = console.prompter();
-  for (;;) {
-    const auto more = ask.askStream("Add search attribute (yes/no) [no] : ");
-    if (!more) {
-      console.out() << kAnswerUnread;
-      return false;
-    }
-    if (*more != "yes") {
-      return true;
-    }
+  Next next;
+  while ((next = askNext(console, "Add search attribute (yes/no) [no] : ")) == Next::kMore) {
     const auto name = ask.askStream("Enter attribute name : ");
     const auto value = name ? ask.askStream("Enter attribute value : ") : std::nullopt;
     if (!value) {
@@ -62,6 +61,7 @@ bool askConditions(Console& console, TextCommand& command) {
       command.append(condition(*name, op, *value));
     }
   }
+  return next == Next::kDone;
 }
 
 void printResults(std::ostream& out, DOM_Node answer) {
