@@ -11,22 +11,23 @@
 #include <memory>
 #include <string>
 
+#include "bench/gateway_side.h"
 #include "gateway/mux_client.h"
 #include "gateway/xml_parser.h"
 
 namespace nvo_bench {
 
-class GatewayClient {
+class GatewayClient : public GatewaySide {
  public:
   // Opens a session with an authentication document for `url`, `dn` and `password`.
   GatewayClient(const std::string& url, const std::string& dn, const std::string& password);
 
-  std::string resolve(const std::string& dn);
-  std::string searchByMac(const std::string& containerId, const std::string& mac);
+  std::string resolve(const std::string& dn) override;
+  std::string searchByMac(const std::string& containerId, const std::string& mac) override;
   std::string add(const std::string& containerId, const std::string& name,
-                  const std::string& password, const std::string& mac);
-  void setPassword(const std::string& objectId, const std::string& password);
-  std::size_t enumerate(const std::string& containerId);
+                  const std::string& password, const std::string& mac) override;
+  void setPassword(const std::string& objectId, const std::string& password) override;
+  std::size_t enumerate(const std::string& containerId) override;
 
  private:
   // Sends the command built on document_ and returns the reply root, checked for an error.

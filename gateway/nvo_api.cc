@@ -169,7 +169,7 @@ char* release(const std::string& text) {
   return copy;
 }
 
-// Runs `command` (findAllLinkedObjects, or readLinkedObjects with an attribute filter) for the
+// Runs findAllLinkedObjects (readLinkedObjects when an attribute filter is given) for the
 // session's own object and returns the reply's XML; nothing when no usable reply came or it
 // reports an error.
 std::optional<std::string> linkedObjects(ApiContext& context, const char* objectClass,
