@@ -1,6 +1,5 @@
 #include "tarvik/schedule_commands.h"
 
-#include <array>
 #include <optional>
 
 #include "tarvik/command_forms.h"

@@ -12,7 +12,6 @@
 #define TARVIK_TESTING_TMUX_TERMINAL_H_
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -77,7 +76,6 @@ class ScriptedSession {
 
   TmuxTerminal& terminal_;
   std::vector<std::string> expected_;
-  std::vector<std::regex> patterns_;
   std::vector<std::string> ids_;
 };
 
