@@ -41,7 +41,7 @@ DOM_Node Gateway::call(const std::string& document) {
 }
 
 void startBuilder(XMLParser& builder, const std::string& name, const std::string& category,
-                  const std::vector<std::pair<std::string, std::string>>& tags) {
+                  const Tags& tags) {
   builder.initXML();
   builder.addCommand(name, category);
   for (const auto& [tag, value] : tags) {

@@ -53,9 +53,12 @@ class Gateway {
   nvo::MUXClient* session_;
 };
 
+// Simple child elements of a command: tag and text, in order.
+using Tags = std::vector<std::pair<std::string, std::string>>;
+
 // A builder-form command with its simple tags already added, in order.
 void startBuilder(nvo::XMLParser& builder, const std::string& name, const std::string& category,
-                  const std::vector<std::pair<std::string, std::string>>& tags);
+                  const Tags& tags);
 
 // What the command-result check found.
 enum class Outcome {

@@ -13,34 +13,36 @@ Console::Console(nvo::MUXClient& session, Prompter& prompter, std::ostream& out)
 
 void Console::loadListing(bool print, Form form) {
   if (!listing_.loaded()) {
-    const LocationEntry& here = location_.current();
-    const bool root = location_.atRoot();
-    const std::string name = root ? "enumerateBaseObjects" : "enumerateObjects";
-    DOM_Node answer;
-    if (form == Form::kText) {
-      TextCommand command("catNone", name);
-      if (!root) {
-        command.element("objectID", here.objectId).element("objectclass", here.objectClass);
-      }
-      answer = gateway_.send(command);
-    } else {
-      XMLParser builder;
-      startBuilder(builder, name, "catNone",
-                   root ? std::vector<std::pair<std::string, std::string>>{}
-                        : std::vector<std::pair<std::string, std::string>>{
-                              {"objectID", here.objectId}, {"objectclass", here.objectClass}});
-      answer = gateway_.send(builder);
+    DOM_Node answer = enumerate(form);
+    if (checkResult(answer, out_) == Outcome::kOk) {
+      storeObjects(answer);
     }
-    if (checkResult(answer, out_) != Outcome::kOk) {
-      return;
-    }
-    storeObjects(answer);
   }
   if (print && listing_.loaded()) {
     for (const auto& [name, entry] : listing_.entries()) {
       out_ << "  " << name << "\n";
     }
   }
+}
+
+DOM_Node Console::enumerate(Form form) {
+  const bool root = location_.atRoot();
+  const std::string name = root ? "enumerateBaseObjects" : "enumerateObjects";
+  Tags tags;
+  if (!root) {
+    tags = {{"objectID", location_.current().objectId},
+            {"objectclass", location_.current().objectClass}};
+  }
+  if (form == Form::kText) {
+    TextCommand command("catNone", name);
+    for (const auto& [tag, value] : tags) {
+      command.element(tag, value);
+    }
+    return gateway_.send(command);
+  }
+  XMLParser builder;
+  startBuilder(builder, name, "catNone", tags);
+  return gateway_.send(builder);
 }
 
 void Console::storeObjects(DOM_Node answer) {

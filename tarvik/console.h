@@ -57,6 +57,8 @@ class Console {
   Completion complete(std::string_view line) const { return completeLine(line, listing_); }
 
  private:
+  // Sends the enumeration of the current location's children and returns the answer.
+  nvo::DOM_Node enumerate(Form form);
   void storeObjects(nvo::DOM_Node answer);
 
   nvo::MUXClient& session_;
