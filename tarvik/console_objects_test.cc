@@ -123,20 +123,26 @@ TEST_F(ConsoleTest, ObjectCommandsChangeTheDirectory) {
              "name=\"searchObjects\"><includeobjectclass>orvantaaction</includeobjectclass>"
              "<searchParams><cn op=\"EQ\">Nothing like it</cn></searchParams></command>",
              "Search found no matches.", p});
+  // A container that is no organizational unit is found as an organization.
+  s.say("move", {"Name of object to move: "});
+  s.say("Lab printer", {"New Parent CN (just the name, no ou= stuff):  "});
+  s.say("orvanta", {p});
+  s.say("ls", {"  Office printer", p});
   // delete: only "yes" confirms; "*" removes every listed child.
   s.say("delete Office printer",
         {"Are you sure you want to delete: Office printer (yes/no) [no] "});
   s.say("y", {p});
-  s.say("delete Office printer",
-        {"Are you sure you want to delete: Office printer (yes/no) [no] "});
+  s.say("delete *", {"Really delete all objects? (yes/no) [no]"});
   s.say("yes", {"Delete objectID : {ID}", p});
   s.say("delete *", {"Really delete all objects? (yes/no) [no]"});
   s.say("yes", {p});  // the removal discarded the listing: nothing is listed to delete
-  s.say("ls", {"  Lab printer", p});
-  s.say("delete *", {"Really delete all objects? (yes/no) [no]"});
-  s.say("yes", {"Delete objectID : {ID}", p});
   s.say("ls", {p});
   s.say("cd ..", {"orvanta : "});
+  s.say("ls",
+        {"  Actions", "  Groups", "  Lab printer", "  Policies", "  Printers", "  Profiles",
+         "  SoftwareRepository", "  Workstations", "  admin", "  administrators", "orvanta : "});
+  s.say("delete Lab printer", {"Are you sure you want to delete: Lab printer (yes/no) [no] "});
+  s.say("yes", {"Delete objectID : {ID}", "orvanta : "});
   s.say("ls",
         {"  Actions", "  Groups", "  Policies", "  Printers", "  Profiles", "  SoftwareRepository",
          "  Workstations", "  admin", "  administrators", "orvanta : "});
