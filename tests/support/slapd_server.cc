@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -420,9 +421,34 @@ void SlapdServer::start() {
                            output);
 }
 
+namespace {
+
+// True once every thread of `pid` is in the stopped state. kill() returns before a busy
+// thread has actually stopped, and a thread still running could answer one more request.
+bool allThreadsStopped(pid_t pid) {
+  const fs::path tasks = fs::path("/proc") / std::to_string(pid) / "task";
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator(tasks, error)) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');  // the command name may hold blanks and parentheses
+    if (close == std::string::npos || close + 2 >= line.size() ||
+        (line[close + 2] != 'T' && line[close + 2] != 't')) {
+      return false;
+    }
+  }
+  return !error;
+}
+
+}  // namespace
+
 void SlapdServer::freeze() {
   if (slapd_) {
     kill(slapd_->pid(), SIGSTOP);
+    for (int i = 0; i < 5000 && !allThreadsStopped(slapd_->pid()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 }
 
