@@ -229,8 +229,16 @@ bool EventDb::openExisting() {
   // Only a regular file is opened in place: anything else (a symbolic link above all) is
   // replaced, so the daemon never writes through a link someone else planted.
   struct stat status {};
-  if (::lstat(path_.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      ::access(path_.c_str(), R_OK | W_OK) != 0) {
+  if (::lstat(path_.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  // The file of the root path belongs to nobody since the last run. Root that may only change
+  // owners (the rights of the system service) cannot open it then; it takes the file back for
+  // the open, and secureFile() hands it over again. Nobody else can write the directory.
+  if (defaultLocation_ && ::geteuid() == 0 && status.st_uid != 0) {
+    static_cast<void>(::lchown(path_.c_str(), 0, static_cast<gid_t>(-1)));
+  }
+  if (::access(path_.c_str(), R_OK | W_OK) != 0) {
     return false;
   }
   db_.reset(openFile(path_, O_RDWR));

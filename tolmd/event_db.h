@@ -19,7 +19,9 @@
 // File location (default constructor): as root "/var/lib/tolm/tolmd_event_db.dat", its
 // directories created with mode 0755 and the file given mode 0600 and handed to the user the
 // daemon runs as after dropping privileges ("nobody"), so the daemon can still write it and no
-// other local user can; otherwise "<home of the real user>/tolm/tolmd_event_db.dat", mode 0600.
+// other local user can (at the next start, root takes the file back for the open, so the
+// daemon needs no right beyond changing owners); otherwise
+// "<home of the real user>/tolm/tolmd_event_db.dat", mode 0600.
 #ifndef TOLMD_EVENT_DB_H_
 #define TOLMD_EVENT_DB_H_
 

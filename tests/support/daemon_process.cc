@@ -262,6 +262,18 @@ bool processAlive(pid_t pid) {
          text[close + 2] != 'X';
 }
 
+std::string statusField(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(name + ":", 0) == 0) {
+      std::string value = line.substr(name.size() + 1);
+      std::size_t start = value.find_first_not_of(" \t");
+      return start == std::string::npos ? "" : value.substr(start);
+    }
+  }
+  return "";
+}
+
 void becomeSubreaper() {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 }

@@ -97,6 +97,9 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 // True when `pid` exists and is not a zombie.
 bool processAlive(pid_t pid);
+// The value of field `name` ("Uid", "CapBnd", ...) of /proc/`pid`/status, without the leading
+// blanks; empty when the process or the field does not exist.
+std::string statusField(pid_t pid, const std::string& name);
 
 // Makes the calling process the reaper of orphaned descendants, so a daemon that detached
 // from a child of this process can still be waited for (waitForOrphan).

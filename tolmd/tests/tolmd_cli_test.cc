@@ -28,19 +28,6 @@ const std::vector<std::string> kHelp = {
     "Set the maximum level for the log",
 };
 
-// The value of a "Name:" line of /proc/<pid>/status.
-std::string statusField(pid_t pid, const std::string& name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(name + ":", 0) == 0) {
-      std::string value = line.substr(name.size() + 1);
-      std::size_t start = value.find_first_not_of(" \t");
-      return start == std::string::npos ? "" : value.substr(start);
-    }
-  }
-  return "";
-}
-
 std::string fileText(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
@@ -145,7 +132,7 @@ TEST_F(TolmdCliTest, DetachesIntoTheBackground) {
   // The parent returns only once the child is set up, so the pid file is already there.
   EXPECT_EQ(std::stoi(fileText(kPidFile)), child);
   EXPECT_TRUE(nvo_test::processAlive(child));
-  EXPECT_EQ(statusField(child, "Uid").substr(0, 5), "65534");
+  EXPECT_EQ(nvo_test::statusField(child, "Uid").substr(0, 5), "65534");
   // Detached: no controlling terminal session of ours, standard descriptors on /dev/null.
   EXPECT_EQ(::getsid(child), child);
   EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/fd/2"), "/dev/null");
@@ -164,9 +151,9 @@ TEST_F(TolmdCliTest, RunsAsNobodyAndKeepsAPrivateWritableDatabase) {
   const passwd* nobody = ::getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
   EXPECT_TRUE(daemon().hasExactLine("TOLM - Dropped root privileges. Running as nobody"));
-  EXPECT_EQ(statusField(daemon().pid(), "Uid").substr(0, 5), "65534");
-  EXPECT_EQ(std::stoul(statusField(daemon().pid(), "Gid")), nobody->pw_gid);
-  EXPECT_EQ(statusField(daemon().pid(), "Groups"), "") << "root's groups are gone";
+  EXPECT_EQ(nvo_test::statusField(daemon().pid(), "Uid").substr(0, 5), "65534");
+  EXPECT_EQ(std::stoul(nvo_test::statusField(daemon().pid(), "Gid")), nobody->pw_gid);
+  EXPECT_EQ(nvo_test::statusField(daemon().pid(), "Groups"), "") << "root's groups are gone";
 
   struct stat directory {
   }, file{};
