@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "client/socket_util.h"
+#include "daemon/slp_session.h"
 #include "tolmd/daemon_log.h"
-#include "tolmd/slp_session.h"
 #include "tolmd/tolm_daemon.h"
 
 namespace tolmd {
@@ -14,6 +14,12 @@ constexpr char kUrlPrefix[] = "service:tolm.x://";
 constexpr char kAttributes[] = "(public_key=0)";
 constexpr unsigned short kLifetime = 65535;
 
+using frame::SlpSession;
+
+void reportSlpError(int error) {
+  daemonLog(kLogCrit, "tolmd: Received error error registering with SLP - %d", error);
+}
+
 }  // namespace
 
 std::string TolmDaemon::serviceUrl(uint32_t address) const {
@@ -23,7 +29,7 @@ std::string TolmDaemon::serviceUrl(uint32_t address) const {
 int TolmDaemon::doSlpRegister() {
   teska::NetworkInterfaces interfaces(false);
   removeStaleEntries(interfaces);
-  SlpSession session;
+  SlpSession session(reportSlpError);
   if (session.openError() != 0) {
     daemonLog(kLogCrit, "TolmDaemon::doSlpRegister failed to get SLP handle. err = %d",
               session.openError());
@@ -46,7 +52,7 @@ void TolmDaemon::removeStaleEntries(const teska::NetworkInterfaces& interfaces) 
   // is closed.
   std::vector<std::string> stale;
   {
-    SlpSession session;
+    SlpSession session(reportSlpError);
     if (session.openError() != 0) {
       return;
     }
@@ -66,7 +72,7 @@ void TolmDaemon::removeStaleEntries(const teska::NetworkInterfaces& interfaces) 
 }
 
 int TolmDaemon::doSlpDeregister(const std::string& url) {
-  SlpSession session;
+  SlpSession session(reportSlpError);
   if (session.openError() != 0) {
     daemonLog(kLogCrit, "TolmDaemon::doSlpDeregister failed to get SLP handle. err= %d",
               session.openError());

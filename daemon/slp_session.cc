@@ -1,16 +1,14 @@
-#include "tolmd/slp_session.h"
+#include "daemon/slp_session.h"
 
 #include <slp.h>
 
-#include "tolmd/daemon_log.h"
-
-namespace tolmd {
+namespace frame {
 namespace {
 
-void reportCompletion(SLPHandle /*handle*/, SLPError error, void* /*cookie*/) {
-  if (error < 0) {
-    daemonLog(kLogCrit, "tolmd: Received error error registering with SLP - %d",
-              static_cast<int>(error));
+void reportCompletion(SLPHandle /*handle*/, SLPError error, void* cookie) {
+  const auto report = *static_cast<const SlpSession::ErrorReport*>(cookie);
+  if (error < 0 && report != nullptr) {
+    report(static_cast<int>(error));
   }
 }
 
@@ -28,7 +26,7 @@ void SlpSession::Closer::operator()(void* handle) const {
   SLPClose(handle);
 }
 
-SlpSession::SlpSession() {
+SlpSession::SlpSession(ErrorReport report) : report_(report) {
   SLPHandle handle = nullptr;
   openError_ = SLPOpen("en", SLP_FALSE, &handle);
   if (openError_ == SLP_OK) {
@@ -54,14 +52,14 @@ int SlpSession::registerUrl(const std::string& url, const std::string& attribute
     return openError_;
   }
   return SLPReg(handle_.get(), url.c_str(), lifetime, nullptr, attributes.c_str(), SLP_TRUE,
-                reportCompletion, nullptr);
+                reportCompletion, &report_);
 }
 
 int SlpSession::deregisterUrl(const std::string& url) {
   if (!handle_) {
     return openError_;
   }
-  return SLPDereg(handle_.get(), url.c_str(), reportCompletion, nullptr);
+  return SLPDereg(handle_.get(), url.c_str(), reportCompletion, &report_);
 }
 
 std::optional<std::string> SlpSession::hostOf(const std::string& url) {
@@ -74,4 +72,19 @@ std::optional<std::string> SlpSession::hostOf(const std::string& url) {
   return host;
 }
 
-}  // namespace tolmd
+std::vector<std::string> urlsOfThisHost(const std::vector<std::string>& urls,
+                                        const teska::NetworkInterfaces& interfaces) {
+  std::vector<std::string> found;
+  for (const std::string& url : urls) {
+    std::optional<std::string> host = SlpSession::hostOf(url);
+    for (std::size_t i = 0; host && i < interfaces.count(); ++i) {
+      if (*host == interfaces[i].getIPAddressString()) {
+        found.push_back(url);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+}  // namespace frame

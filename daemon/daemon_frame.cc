@@ -1,4 +1,4 @@
-#include "tolmd/daemon_frame.h"
+#include "daemon/daemon_frame.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 
 #include "outside/pid_file.h"
 
-namespace tolmd {
+namespace frame {
 namespace {
 
 std::atomic<teska::UnNamedPipe*> gSignalPipe{nullptr};
@@ -298,4 +298,4 @@ PrivilegeDrop dropPrivileges(const std::string& user) {
   return {PrivilegeDrop::Outcome::kDropped, ""};
 }
 
-}  // namespace tolmd
+}  // namespace frame

@@ -1,23 +1,29 @@
-// SlpSession: one synchronous session with the SLP library (language "en"), the daemon's only
-// way to the SLP API.
+// SlpSession: one synchronous session with the SLP library (language "en"), a daemon's only
+// way to the SLP API. Shared by tolmd and brenxd, which advertise themselves the same way.
 //
-// Owns the library handle (closed by the destructor). Registrations and deregistrations report
-// an agent's negative answer through the log line "tolmd: Received error error registering with
-// SLP - <code>". Used by one thread at a time.
-#ifndef TOLMD_SLP_SESSION_H_
-#define TOLMD_SLP_SESSION_H_
+// Owns the library handle (closed by the destructor). Registrations and deregistrations hand
+// an agent's negative answer to the session's ErrorReport, through which each daemon words its
+// own log line. Used by one thread at a time.
+#ifndef DAEMON_SLP_SESSION_H_
+#define DAEMON_SLP_SESSION_H_
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace tolmd {
+#include "outside/network_interfaces.h"
+
+namespace frame {
 
 class SlpSession {
  public:
+  // Called with the (negative) error code an agent answered a registration or deregistration
+  // with; may be null.
+  using ErrorReport = void (*)(int error);
+
   // Opens the handle; openError() says whether that worked.
-  SlpSession();
+  explicit SlpSession(ErrorReport report);
   ~SlpSession();
   SlpSession(const SlpSession&) = delete;
   SlpSession& operator=(const SlpSession&) = delete;
@@ -41,9 +47,15 @@ class SlpSession {
     void operator()(void* handle) const;
   };
   std::unique_ptr<void, Closer> handle_;
+  ErrorReport report_;
   int openError_ = 0;
 };
 
-}  // namespace tolmd
+// The URLs among `urls` whose host part is the dotted address of one of `interfaces`, in their
+// order: what an earlier run of a daemon on this host advertised, whatever its port.
+std::vector<std::string> urlsOfThisHost(const std::vector<std::string>& urls,
+                                        const teska::NetworkInterfaces& interfaces);
 
-#endif  // TOLMD_SLP_SESSION_H_
+}  // namespace frame
+
+#endif  // DAEMON_SLP_SESSION_H_
