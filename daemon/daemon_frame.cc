@@ -251,11 +251,13 @@ void OwnPidFile::remove() {
   }
 }
 
-void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals) {
+void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals,
+                           bool keepIgnored) {
   gSignalPipe = &pipe;
   for (int signo : signals) {
     struct sigaction current {};
-    if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+    if (keepIgnored && ::sigaction(signo, nullptr, &current) == 0 &&
+        current.sa_handler == SIG_IGN) {
       continue;
     }
     struct sigaction handler {};

@@ -125,11 +125,12 @@ class OwnPidFile {
   bool written_ = false;
 };
 
-// Installs, for each of `signals` whose disposition is not "ignore", a handler that writes the
-// signal number as one int into `pipe` (which must outlive the handlers). A bus error raised
-// by a fault in the process itself is not reported but left to end the process, since
-// returning from it would only repeat the fault.
-void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals);
+// Installs, for each of `signals`, a handler that writes the signal number as one int into
+// `pipe` (which must outlive the handlers); with `keepIgnored`, signals whose disposition is
+// "ignore" are left so. A bus error raised by a fault in the process itself is not reported but
+// left to end the process, since returning from it would only repeat the fault.
+void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals,
+                           bool keepIgnored = true);
 // From now on the handlers write nowhere; call before the pipe goes away.
 void forgetSignalPipe();
 
