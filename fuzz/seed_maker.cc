@@ -133,6 +133,51 @@ void slpTexts(const std::filesystem::path& root) {
   seeds.write("escape-tag", text(4, "tag\\2c"));
 }
 
+void text(SeedWriter& seeds, const std::string& name, const std::string& content) {
+  seeds.write(name, Bytes(content.begin(), content.end()));
+}
+
+void xmlDocuments(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "xml_document");
+  text(seeds, "command",
+       "<?xml version='1.0' encoding='UTF-8'?><command cat=\"catNone\" name=\"readObject\">"
+       "<objectID>0b3e4c2a-1d2f-4c1e-9a55-3e2b1c0d9f11</objectID></command>");
+  text(seeds, "reply",
+       "<commandResult><object objectclass=\"orvantacomputer\" objectID=\"x\">"
+       "<cn>ws &amp; co</cn><member displayname=\"g\" objectname=\"cn=g,o=orvanta\">cn=g"
+       "</member><empty/></object><!-- note --><?pi data?></commandResult>");
+  text(seeds, "error",
+       "<commandResult><error><errorNum>32</errorNum><errorMsg>No such object</errorMsg>"
+       "</error></commandResult>");
+  text(seeds, "cdata-latin1",
+       "<?xml version='1.0' encoding='ISO-8859-1'?><a t='&#9;&#10;&#13;'>caf\xe9"
+       "<![CDATA[<x>&]]>&#x10000;</a>");
+  text(seeds, "doctype", "<!DOCTYPE a [<!ENTITY x \"y\">]><a>&x;</a>");
+  text(seeds, "xml11", "<?xml version='1.1'?><a>&#1;&#x85;</a>");
+  text(seeds, "malformed", "<a><b></a>");
+  text(seeds, "utf8-text", "caf\xc3\xa9 \xe2\x82\xac <&>\"'");
+}
+
+void authenticationDocuments(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "authentication");
+  text(seeds, "console",
+       "<?xml version='1.0' encoding='UTF-8'?><authentication><gateway>"
+       "<url>LDAP://127.0.0.1:3890</url><authname>cn=admin,o=orvanta</authname>"
+       "<password>secret</password><objectname>cn=admin,o=orvanta</objectname>"
+       "<primaryGateway/><cat name=\"catSWRepository\"><location>ou=pub</location></cat>"
+       "</gateway><gateway><url>FILE://cache</url><cat name=\"RPM\"><location>/x</location>"
+       "</cat></gateway></authentication>");
+  text(seeds, "agent",
+       "<authentication><gateway><url>ldaps://dir.example:636</url>"
+       "<authname>cn=ws1,ou=ws,o=orvanta</authname><password> p&amp;w </password>"
+       "<objectname>cn=ws1,ou=ws,o=orvanta</objectname><primaryGateway/><ignorePolicy/>"
+       "</gateway></authentication>");
+  text(seeds, "no-primary",
+       "<authentication><gateway><url>ldap://h</url></gateway>"
+       "</authentication>");
+  text(seeds, "wrong-root", "<commandResult/>");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,5 +190,7 @@ int main(int argc, char** argv) {
   listenerPackets(root);
   slpMessages(root);
   slpTexts(root);
+  xmlDocuments(root);
+  authenticationDocuments(root);
   return 0;
 }

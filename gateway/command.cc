@@ -278,9 +278,7 @@ ModifyObject parseModifyObject(DOM_Node root) {
       it->values.push_back(value);
     }
   }
-  if (m.changes.empty() && !m.password) {
-    throw CommandError(kErrMissingElement, "missing element attribute");
-  }
+  // No attribute at all (the console's rpmlink when its search found nothing) changes nothing.
   return m;
 }
 

@@ -20,7 +20,8 @@ namespace {
 // CommandError.
 class Runner {
  public:
-  explicit Runner(Directory& directory) : lookup_(directory), directory_(directory) {}
+  Runner(Directory& directory, std::optional<std::vector<std::string>>& contexts)
+      : lookup_(directory, contexts), directory_(directory) {}
 
   std::string operator()(const EnumerateBaseObjects&) {
     ReplyWriter reply;
@@ -207,7 +208,7 @@ class Runner {
 std::string CommandEngine::execute(DOM_Node command) {
   try {
     Command parsed = parseCommand(command);
-    Runner runner(directory_);
+    Runner runner(directory_, namingContexts_);
     return std::visit(runner, parsed.body);
   } catch (const CommandError& e) {
     return errorReply(e.number(), e.what());

@@ -8,12 +8,15 @@
 //      a complete `commandResult` document. Directory failures become an `error` element with
 //      the LDAP result code and text (see docs/gateway.md for every command's reply).
 //
-// The engine keeps no state between commands and is used by one thread at a time.
+// The engine keeps no state between commands but the directory's naming contexts, read once,
+// and is used by one thread at a time.
 #ifndef GATEWAY_COMMAND_ENGINE_H_
 #define GATEWAY_COMMAND_ENGINE_H_
 
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "gateway/directory.h"
 #include "gateway/dom_node.h"
@@ -47,6 +50,7 @@ class CommandEngine {
 
  private:
   Directory& directory_;
+  std::optional<std::vector<std::string>> namingContexts_;
 };
 
 // Builds the reply document text for an error: <commandResult><error><errorNum>N</errorNum>

@@ -235,7 +235,6 @@ TEST(ParseCommandTest, MalformedCommandsNameTheirFault) {
        kErrBadName, "cn;x"},
       {doc("catNone", "modifyObject", id + "<attribute name=\"cn\" op=\"frob\">v</attribute>"),
        kErrBadOperator, "frob"},
-      {doc("catNone", "modifyObject", id), kErrMissingElement, "attribute"},
       {doc("catNone", "searchObjects", "<searchParams><cn op=\"NE\">x</cn></searchParams>"),
        kErrBadOperator, "NE"},
       {doc("catNone", "searchObjects", "<searchParams><cn op=\"EQ\"></cn></searchParams>"),

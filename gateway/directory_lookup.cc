@@ -35,7 +35,13 @@ const std::vector<std::string>& DirectoryLookup::namingContexts() {
     for (const DirEntry& e : directory_.search(root)) {
       *contexts_ = e.values("namingContexts");
     }
-  } catch (const DirectoryError&) {
+  } catch (const DirectoryError& e) {
+    if (e.code() < 0) {
+      // The client library's own failures (server down, time-out) say nothing about the
+      // root entry: nothing is cached, the command fails.
+      contexts_.reset();
+      throw;
+    }
     // A session the root entry is hidden from still works below its own top entry.
   }
   if (contexts_->empty()) {

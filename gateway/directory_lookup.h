@@ -1,6 +1,6 @@
 // DirectoryLookup: the look-ups every command shares, over one Directory: the naming contexts,
 // the entry behind an objectID, and a SearchSpec run with its order conditions and negation.
-// Holds nothing between commands; one object per command run.
+// One object per command run; the naming contexts live in a cache the caller keeps.
 #ifndef GATEWAY_DIRECTORY_LOOKUP_H_
 #define GATEWAY_DIRECTORY_LOOKUP_H_
 
@@ -19,7 +19,9 @@ bool satisfiesOrder(const DirEntry& entry, const Condition& condition);
 
 class DirectoryLookup {
  public:
-  explicit DirectoryLookup(Directory& directory) : directory_(directory) {}
+  // `contexts` caches the naming contexts across runs; empty until first asked for.
+  DirectoryLookup(Directory& directory, std::optional<std::vector<std::string>>& contexts)
+      : directory_(directory), contexts_(contexts) {}
 
   // The directory's naming contexts (from the root entry); when the root entry cannot be read,
   // the last RDN of the session's own DN.
@@ -44,7 +46,7 @@ class DirectoryLookup {
 
  private:
   Directory& directory_;
-  std::optional<std::vector<std::string>> contexts_;
+  std::optional<std::vector<std::string>>& contexts_;
 };
 
 }  // namespace nvo

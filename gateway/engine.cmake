@@ -18,3 +18,9 @@ nvo_add_gtest(nvo_engine_unit_test
   SOURCES ${NVO_GATEWAY_DIR}/ldap_text_test.cc ${NVO_GATEWAY_DIR}/command_test.cc
   LIBS nvo_engine
   TIMEOUT 60)
+
+# The engine against a real slapd with the gateway's schema, access rules and demo data.
+nvo_add_gtest(nvo_engine_test
+  SOURCES ${NVO_GATEWAY_DIR}/command_engine_test.cc
+  LIBS nvo_engine nvo_ldap nvo_slapd_support
+  TIMEOUT 120)

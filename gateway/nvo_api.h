@@ -13,19 +13,19 @@ namespace nvo {
 
 // Reads the objects of `objectClass` linked to the session's own object (as the command
 // findAllLinkedObjects answers them), stores the reply XML in the user's cache directory
-// ($XDG_CACHE_HOME/nvo, else ~/.cache/nvo; /var/cache/nvo for root; files mode 0600, written
-// to a temporary file and renamed into place) and returns the stored text. `flags` is
-// accepted and has no effect. 0 on success, any other value on failure.
+// ($XDG_CACHE_HOME/nvo when XDG_CACHE_HOME is set, else /var/cache/nvo for root and
+// ~/.cache/nvo for others; files mode 0600, written to a temporary file and renamed into place) and
+// returns the stored text. `flags` is accepted and has no effect. 0 on success, any other value on
+// failure.
 NVO_API int AddToCache(void* context, const char* objectClass, int flags, char** result);
 // As AddToCache, keeping only the objects whose `attribute` holds `value`.
-NVO_API int AddToCacheWithAttribute(void* context, const char* objectClass,
-                                    const char* attribute, const char* value, int flags,
-                                    char** result);
+NVO_API int AddToCacheWithAttribute(void* context, const char* objectClass, const char* attribute,
+                                    const char* value, int flags, char** result);
 // The text AddToCache stored last for `objectClass`, without asking the directory. Non-zero
 // when nothing is stored.
 NVO_API int ReadCache(void* context, const char* objectClass, char** result);
-NVO_API int ReadCacheWithAttribute(void* context, const char* objectClass,
-                                   const char* attribute, const char* value, char** result);
+NVO_API int ReadCacheWithAttribute(void* context, const char* objectClass, const char* attribute,
+                                   const char* value, char** result);
 // Signals `eventName` through the event service (libvokra: empty payload, default stagger).
 // The three trailing arguments are accepted and have no effect. -1 on failure, 0 on success.
 NVO_API int TRKSignalEvent(void* context, const char* eventName, int a, int b, int c);

@@ -45,6 +45,7 @@ TEST(XMLParserTest, RefusesAttacksAndMalformedTextWithAReason) {
       {"text only", "hello", "line 1"},
       {"bad UTF-8", "<a>\xff\xfe</a>", "line 1"},
       {"unknown encoding", "<?xml version='1.0' encoding='x-none'?><a/>", "X-NONE"},
+      {"XML 1.1", "<?xml version='1.1'?><a>&#1;</a>", "1.0"},
       {"NUL byte", std::string("<a>\0</a>", 8), "line 1"},
       {"too deep", repeat("<a>", 300) + repeat("</a>", 300), "nested"},
       {"very deep", repeat("<a>", 100000) + repeat("</a>", 100000), "nested"},

@@ -1,6 +1,7 @@
 #include "gateway/xml_reader.h"
 
 #include <stdexcept>
+#include <string_view>
 
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
@@ -82,6 +83,11 @@ bool deeperThan(const x::DOMNode* root, std::size_t limit) {
     }
     node = node->getNextSibling();
   }
+}
+
+bool isXml10(const x::DOMDocument* document) {
+  const XMLCh* version = document->getXmlVersion();  // null without a declaration
+  return version == nullptr || std::u16string_view(version) == u"1.0";
 }
 
 }  // namespace
@@ -182,6 +188,10 @@ bool SecureReader::read(const std::string& text, std::size_t maxBytes, std::stri
   } else if (parser_->getDocument() == nullptr ||
              parser_->getDocument()->getDocumentElement() == nullptr) {
     error = "XML parse error: no document element";
+  } else if (!isXml10(parser_->getDocument())) {
+    // The writer and every reader of ours speak XML 1.0, whose characters and line ends
+    // differ from 1.1's.
+    error = "document refused: only XML version 1.0 is accepted";
   } else if (deeperThan(parser_->getDocument()->getDocumentElement(), kMaxDepth)) {
     error = "document refused: nested more than " + std::to_string(kMaxDepth) + " levels deep";
   } else {

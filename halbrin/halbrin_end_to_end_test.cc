@@ -1,5 +1,5 @@
 // The real halbrin binary against real slapd servers that each test starts privately on a
-// loopback port (see testing/slapd_server.h). Skipped when slapd or ldap-utils are missing.
+// loopback port (see tests/support/slapd_server.h). Skipped when slapd or ldap-utils are missing.
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -7,16 +7,16 @@
 
 #include <gtest/gtest.h>
 
-#include "halbrin/testing/child_process.h"
-#include "halbrin/testing/slapd_server.h"
+#include "tests/support/child_process.h"
+#include "tests/support/slapd_server.h"
 
 namespace halbrin {
 namespace {
 
-using testing::Entry;
-using testing::ProcessResult;
-using testing::SlapdOptions;
-using testing::SlapdServer;
+using nvo_test::Entry;
+using nvo_test::ProcessResult;
+using nvo_test::SlapdOptions;
+using nvo_test::SlapdServer;
 
 const std::string kRepository = "ou=SoftwareRepository, o=orvanta";
 const std::string kRpm = "ou=RPM, " + kRepository;
@@ -38,9 +38,9 @@ ProcessResult runHalbrin(const std::vector<std::string>& args,
   }
   std::vector<std::string> argv = {std::string(buildDir) + "/bin/halbrin"};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = testing::clientEnvironment();
+  std::vector<std::string> env = nvo_test::clientEnvironment();
   env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  return testing::runProgram(argv, env);
+  return nvo_test::runCommand(argv, env);
 }
 
 std::vector<std::string> argsFor(const SlapdServer& server, const std::string& repository,
@@ -116,7 +116,7 @@ TEST_F(HalbrinEndToEndTest, WrongPasswordExitsTwoAndCreatesNothing) {
 // The client library only connects at the bind, so a port without a listener is reported by
 // the bind ("Can't contact LDAP server"): exit 2, not 1.
 TEST_F(HalbrinEndToEndTest, NoServerListeningFailsAtBindWithTwo) {
-  const int port = testing::unusedLoopbackPort();
+  const int port = nvo_test::unusedLoopbackPort();
   ProcessResult run =
       runHalbrin({"127.0.0.1", std::to_string(port), SlapdServer::kRootDn, "secret", kRepository});
   EXPECT_EQ(run.exitCode, 2);

@@ -1,4 +1,4 @@
-#include "halbrin/testing/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace halbrin::testing {
+namespace nvo_test {
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
@@ -135,6 +135,7 @@ int ChildProcess::stop() {
     return exitCode_.value_or(-1);
   }
   kill(pid_, SIGTERM);
+  kill(pid_, SIGCONT);  // a frozen child acts on SIGTERM only once it runs again
   if (waitFor(kStopGrace)) {
     return *exitCode_;
   }
@@ -152,7 +153,7 @@ std::string ChildProcess::capturedErr() const {
   return readAll(err_);
 }
 
-ProcessResult runProgram(const std::vector<std::string>& argv,
+ProcessResult runCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& extraEnv,
                          std::chrono::milliseconds limit) {
   ChildProcess child(argv, extraEnv);
@@ -165,4 +166,4 @@ ProcessResult runProgram(const std::vector<std::string>& argv,
   return {*code, child.capturedOut(), child.capturedErr()};
 }
 
-}  // namespace halbrin::testing
+}  // namespace nvo_test

@@ -1,10 +1,11 @@
-#pragma once
+#ifndef TESTS_SUPPORT_UNIQUE_FD_H_
+#define TESTS_SUPPORT_UNIQUE_FD_H_
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace halbrin::testing {
+namespace nvo_test {
 
 // Owns one file descriptor and closes it on destruction. Move-only.
 class UniqueFd {
@@ -35,4 +36,6 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace halbrin::testing
+}  // namespace nvo_test
+
+#endif  // TESTS_SUPPORT_UNIQUE_FD_H_

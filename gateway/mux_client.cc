@@ -1,0 +1,221 @@
+#include "gateway/mux_client.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <sys/stat.h>
+
+#include "gateway/authentication.h"
+#include "gateway/command.h"
+#include "gateway/command_engine.h"
+#include "gateway/ldap_directory.h"
+#include "gateway/session_context.h"
+#include "gateway/xml_parser.h"
+
+namespace nvo {
+namespace {
+
+// A file descriptor closed on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The authentication document at `path`, or nothing (with the reason on standard error) when
+// it cannot be read, is too large, or is readable by anyone but its owner.
+std::optional<std::string> readAuthenticationFile(const char* path) {
+  const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  struct stat status {};
+  if (fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::fprintf(stderr, "nvo: the authentication document %s is not a regular file\n", path);
+    return std::nullopt;
+  }
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    std::fprintf(stderr,
+                 "nvo: refusing the authentication document %s: it holds a password and is "
+                 "readable by group or others (mode %04o; make it 0600)\n",
+                 path, static_cast<unsigned>(status.st_mode & 07777));
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
+                   std::strerror(errno));
+      return std::nullopt;
+    }
+    if (got == 0) {
+      return text;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > XMLParser::kMaxDocumentBytes) {
+      std::fprintf(stderr, "nvo: the authentication document %s is larger than %zu bytes\n", path,
+                   XMLParser::kMaxDocumentBytes);
+      return std::nullopt;
+    }
+  }
+}
+
+}  // namespace
+
+struct MUXClient::Session {
+  // The connection of one routed category: opened on first use.
+  struct Route {
+    std::string url;
+    std::unique_ptr<LdapDirectory> directory;
+  };
+
+  LdapDirectory primary;
+  std::string authname;
+  std::string password;
+  std::map<std::string, Route> routes;  // by category; LDAP URLs only
+  XMLParser command;
+  XMLParser reply;
+  ApiContext api;
+  bool open = false;
+
+  // The directory that runs commands of `category`: its route's, opened now when it was not,
+  // or the primary one.
+  Directory& directoryFor(const std::string& category) {
+    const auto found = routes.find(category);
+    if (found == routes.end()) {
+      return primary;
+    }
+    Route& route = found->second;
+    if (route.directory == nullptr) {
+      auto directory = std::make_unique<LdapDirectory>();
+      directory->open(route.url, authname, password);
+      route.directory = std::move(directory);
+    }
+    return *route.directory;
+  }
+
+  void closeAll() {
+    for (auto& [category, route] : routes) {
+      route.directory.reset();
+    }
+    routes.clear();
+    primary.close();
+    password.clear();
+    open = false;
+  }
+};
+
+MUXClient::MUXClient() : session_(std::make_unique<Session>()) {
+  session_->api.client = this;
+}
+
+MUXClient::~MUXClient() = default;
+
+bool MUXClient::initSession() {
+  const char* path = std::getenv("NVO_AUTHENTICATION");
+  if (path == nullptr || *path == '\0') {
+    return false;
+  }
+  std::optional<std::string> document = readAuthenticationFile(path);
+  return document && initSession(std::move(*document));
+}
+
+bool MUXClient::initSession(std::string document) {
+  endSession();
+  Authentication authentication;
+  try {
+    authentication = readAuthentication(document);
+  } catch (const AuthenticationError&) {
+    return false;
+  }
+  const GatewayEntry& primary = authentication.primaryGateway();
+  if (!LdapDirectory::isLdapUrl(primary.url)) {
+    return false;
+  }
+  Session& session = *session_;
+  try {
+    session.primary.open(primary.url, primary.authname, primary.password);
+  } catch (const DirectoryError&) {
+    return false;
+  }
+  session.authname = primary.authname;
+  session.password = primary.password;
+  session.api.identity = primary.objectname.empty() ? primary.authname : primary.objectname;
+  for (std::size_t i = 0; i < authentication.gateways.size(); ++i) {
+    const GatewayEntry& gateway = authentication.gateways[i];
+    if (i == authentication.primary || !LdapDirectory::isLdapUrl(gateway.url)) {
+      continue;  // the primary's own routes need no second connection; others are never used
+    }
+    for (const CategoryRoute& route : gateway.routes) {
+      session.routes.emplace(route.name, Session::Route{gateway.url, nullptr});
+    }
+  }
+  session.open = true;
+  return true;
+}
+
+DOM_Node MUXClient::callGateway(const char* document, int length) {
+  Session& session = *session_;
+  if (!session.open || document == nullptr || length < 0) {
+    return DOM_Node();
+  }
+  try {
+    std::string reply;
+    if (!session.command.parse(std::string(document, static_cast<std::size_t>(length)))) {
+      reply = errorReply(kErrNotACommand,
+                         "the command document is not usable: " + session.command.lastError());
+    } else {
+      const DOM_Node root = session.command.getRoot();
+      try {
+        CommandEngine engine(session.directoryFor(XMLParser::getAttributeValue(root, "cat")));
+        reply = engine.execute(root);
+      } catch (const DirectoryError& error) {
+        // A routed connection that could not be opened.
+        reply = errorReply(error.code(), error.what());
+      }
+    }
+    if (!session.reply.parse(reply)) {
+      return DOM_Node();
+    }
+    return session.reply.getRoot();
+  } catch (const std::exception&) {
+    return DOM_Node();
+  }
+}
+
+void MUXClient::endSession() {
+  session_->closeAll();
+}
+
+void* MUXClient::getApiCtx() {
+  return &session_->api;
+}
+
+}  // namespace nvo

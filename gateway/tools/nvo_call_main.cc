@@ -1,0 +1,110 @@
+// nvo-call: opens one gateway session, sends one command document and prints the reply.
+#include <getopt.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "gateway/mux_client.h"
+#include "gateway/xml_parser.h"
+
+namespace {
+
+constexpr int kExitReply = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitSessionRefused = 2;
+constexpr int kExitNoReply = 3;
+
+constexpr const char* kUsage =
+    "Usage: nvo-call [-a FILE] [COMMAND-FILE]\n"
+    "Opens a gateway session, sends the command document read from COMMAND-FILE (standard\n"
+    "input when it is absent or \"-\") and prints the reply document.\n"
+    "\n"
+    "  -a, --authentication FILE   the authentication document of the session; without it\n"
+    "                              the file named by NVO_AUTHENTICATION (mode 0600) is used\n"
+    "  -h, --help                  print this help\n"
+    "\n"
+    "Exit status: 0 a reply was printed (it may report an error of the command), 1 usage\n"
+    "error or unreadable file, 2 the session was refused (no document, or the bind failed),\n"
+    "3 no reply came.\n";
+
+int usageError(const std::string& message) {
+  std::cerr << "nvo-call: " << message << "\n" << kUsage;
+  return kExitUsage;
+}
+
+bool readStream(std::istream& in, std::string& text) {
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return !in.bad() && text.size() <= nvo::XMLParser::kMaxDocumentBytes;
+}
+
+bool readFile(const std::string& path, std::string& text) {
+  if (path == "-") {
+    return readStream(std::cin, text);
+  }
+  std::ifstream in(path, std::ios::binary);
+  return in && readStream(in, text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static const option kLongOptions[] = {{"authentication", required_argument, nullptr, 'a'},
+                                        {"help", no_argument, nullptr, 'h'},
+                                        {nullptr, 0, nullptr, 0}};
+  std::string authenticationFile;
+  int opt = 0;
+  while ((opt = getopt_long(argc, argv, "a:h", kLongOptions, nullptr)) != -1) {
+    switch (opt) {
+      case 'a':
+        authenticationFile = optarg;
+        break;
+      case 'h':
+        std::cout << kUsage;
+        return kExitReply;
+      default:
+        return usageError("unknown option");
+    }
+  }
+  if (argc - optind > 1) {
+    return usageError("give at most one COMMAND-FILE");
+  }
+  const std::string commandFile = optind < argc ? argv[optind] : "-";
+
+  std::string command;
+  if (!readFile(commandFile, command)) {
+    std::cerr << "nvo-call: cannot read the command document " << commandFile << "\n";
+    return kExitUsage;
+  }
+  nvo::MUXClient client;
+  bool open = false;
+  if (authenticationFile.empty()) {
+    open = client.initSession();
+  } else {
+    std::string document;
+    if (!readFile(authenticationFile, document)) {
+      std::cerr << "nvo-call: cannot read the authentication document " << authenticationFile
+                << "\n";
+      return kExitUsage;
+    }
+    open = client.initSession(document);
+  }
+  if (!open) {
+    std::cerr << "nvo-call: the session was refused\n";
+    return kExitSessionRefused;
+  }
+  const nvo::DOM_Node reply = client.callGateway(command.data(), static_cast<int>(command.size()));
+  if (reply == nullptr) {
+    std::cerr << "nvo-call: no reply\n";
+    client.endSession();
+    return kExitNoReply;
+  }
+  std::cout << nvo::XMLParser::buildXMLFromNodes(reply) << "\n";
+  client.endSession();
+  return kExitReply;
+}
