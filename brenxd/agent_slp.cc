@@ -48,8 +48,9 @@ int doSlpRegister(uint16_t port) {
   removeStaleUrls(interfaces);
   SlpSession session(reportSlpError);
   if (session.openError() != 0) {
-    agentLog() << LogStream::critical << "doSlpRegister failed to get SLP handle. err="
-               << session.openError() << std::endl;
+    agentLog() << LogStream::critical
+               << "doSlpRegister failed to get SLP handle. err=" << session.openError()
+               << std::endl;
     return session.openError();
   }
   for (std::size_t i = 0; i < interfaces.count(); ++i) {
@@ -69,8 +70,9 @@ int doSlpRegister(uint16_t port) {
 int doSlpDeregister(const std::string& url) {
   SlpSession session(reportSlpError);
   if (session.openError() != 0) {
-    agentLog() << LogStream::critical << "doSlpDeregister failed to get SLP handle. err="
-               << session.openError() << std::endl;
+    agentLog() << LogStream::critical
+               << "doSlpDeregister failed to get SLP handle. err=" << session.openError()
+               << std::endl;
     return session.openError();
   }
   agentLog() << LogStream::debug << "doSlpDeregister de-registering url " << url << std::endl;

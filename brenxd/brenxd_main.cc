@@ -101,17 +101,17 @@ void logPrivilegeDrop(const frame::PrivilegeDrop& drop) {
   LogStream& log = agentLog();
   switch (drop.outcome) {
     case frame::PrivilegeDrop::Outcome::kNotRoot:
-      log << LogStream::info
-          << "Workstation creation agent unable to drop privileges. Running as " << drop.detail
-          << std::endl;
+      log << LogStream::info << "Workstation creation agent unable to drop privileges. Running as "
+          << drop.detail << std::endl;
       break;
     case frame::PrivilegeDrop::Outcome::kNoSuchUser:
-      log << LogStream::info << "Workstation creation agent failed to get uid for nobody: "
-          << drop.detail << std::endl;
+      log << LogStream::info
+          << "Workstation creation agent failed to get uid for nobody: " << drop.detail
+          << std::endl;
       break;
     case frame::PrivilegeDrop::Outcome::kFailed:
-      log << LogStream::info << "Workstation creation agent failed to set uid to nobody: "
-          << drop.detail << std::endl;
+      log << LogStream::info
+          << "Workstation creation agent failed to set uid to nobody: " << drop.detail << std::endl;
       break;
     case frame::PrivilegeDrop::Outcome::kDropped:
       log << LogStream::debug << "Workstation creation agent dropped root privileges. "
@@ -140,8 +140,7 @@ bool handleSignal(teska::UnNamedPipe& pipe, WorkStationSyncer& syncer) {
   LogStream& log = agentLog();
   switch (value) {
     case SIGHUP:
-      log << LogStream::info << "Received SIGHUP signal - re-reading " << kConfigPath
-          << std::endl;
+      log << LogStream::info << "Received SIGHUP signal - re-reading " << kConfigPath << std::endl;
       readConfiguration(syncer);
       return false;
     case SIGINT:
@@ -176,8 +175,8 @@ int serve(const std::string& programDirectory, frame::ReadyNotice& ready) {
   if (!listener) {
     return 1;
   }
-  frame::OwnPidFile pidFile(frame::pidFilePath(kProgramName, programDirectory,
-                                               frame::runningAsRoot()));
+  frame::OwnPidFile pidFile(
+      frame::pidFilePath(kProgramName, programDirectory, frame::runningAsRoot()));
   pidFile.write();
   teska::UnNamedPipe pipe(false);
   auto abandon = [&] {

@@ -86,8 +86,7 @@ void serve(Client& client, WorkStationSyncer& syncer, LogStream& log) {
   if (vokra::writeAll(client.socket, bytes.first(4), kRequestSeconds)) {
     vokra::writeAll(client.socket, bytes.subspan(4), kRequestSeconds);
   }
-  log << LogStream::debug << "Done processing connection from client " << client.peer
-      << std::endl;
+  log << LogStream::debug << "Done processing connection from client " << client.peer << std::endl;
 }
 
 }  // namespace
