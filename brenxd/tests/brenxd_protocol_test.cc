@@ -114,11 +114,10 @@ TEST_F(ProtocolTest, SilentStallingAndTricklingClients) {
 TEST_F(ProtocolTest, AMacTextCannotRewriteTheSearch) {
   writeConfig(configText(kNew, {kSecond}));
   startAgent();
-  // Joined unescaped, this text would end the agent's orvantaid value and search for the
-  // victim's MAC instead, and the agent would hand out the victim's object with a new password.
-  const std::string attack = std::string("none</orvantaid></searchParams><searchParams>") +
-                             "<objectclass op=\"EQ\">orvantacomputer</objectclass>" +
-                             "<orvantaid op=\"EQ\">" + kVictimMac;
+  // Joined unescaped, this text is well-formed markup whose text is the victim's MAC: the
+  // search would find the victim, and the agent would hand out the victim's object with a new
+  // password. Escaped, it is one odd MAC of a new computer.
+  const std::string attack = std::string("<b/>") + kVictimMac;
   brenxd::EnrolAnswer answer = enrol("intruder", attack);
   ASSERT_EQ(answer.kind, Kind::kAnswer) << agent().transcript();
   const Credentials credentials = credentialsOf(answer.text);
