@@ -39,6 +39,19 @@ void prune(nvo::DOM_Node authentication) {
   }
 }
 
+// The workstationcreation element; raises `noRoot` for a document without root.
+nvo::DOM_Node creationSection(const X& document, const char* noRoot) {
+  nvo::DOM_Node root = document.getRoot();
+  if (!root) {
+    throw QRstring(noRoot);
+  }
+  nvo::DOM_Node section = X::findChild(root, "workstationcreation");
+  if (!section) {
+    throw QRstring("workstationcreation tag not found in configuration");
+  }
+  return section;
+}
+
 }  // namespace
 
 void WorkStationSyncer::readConfig(const QRstring& path) {
@@ -89,14 +102,8 @@ void WorkStationSyncer::readAuthentication() {
 
 void WorkStationSyncer::getSearchLocations() {
   searchLocations_.clear();
-  nvo::DOM_Node root = document_.getRoot();
-  if (!root) {
-    throw QRstring("getSearchLocations: Invalid XML in configuration file");
-  }
-  nvo::DOM_Node section = X::findChild(root, "workstationcreation");
-  if (!section) {
-    throw QRstring("workstationcreation tag not found in configuration");
-  }
+  nvo::DOM_Node section =
+      creationSection(document_, "getSearchLocations: Invalid XML in configuration file");
   for (nvo::DOM_Node location = X::findFirstChild(section, "searchLocation"); location;
        location = X::findNextSibling(location, "searchLocation")) {
     searchLocations_.push_back(X::getStringValue(location));
@@ -104,14 +111,7 @@ void WorkStationSyncer::getSearchLocations() {
 }
 
 void WorkStationSyncer::getCreationLocation() {
-  nvo::DOM_Node root = document_.getRoot();
-  if (!root) {
-    throw QRstring("Invalid XML in configuration file");
-  }
-  nvo::DOM_Node section = X::findChild(root, "workstationcreation");
-  if (!section) {
-    throw QRstring("workstationcreation tag not found in configuration");
-  }
+  nvo::DOM_Node section = creationSection(document_, "Invalid XML in configuration file");
   creationLocation_ = X::getChildStringValue(section, "creationLocation");
 }
 

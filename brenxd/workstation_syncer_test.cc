@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "brenxd/tests/broken_configs.h"
 
 namespace brenxd {
 namespace {
@@ -171,47 +174,30 @@ class WorkStationSyncerTest : public ::testing::Test {
 };
 
 TEST_F(WorkStationSyncerTest, ConfigurationErrorsEachWithItsText) {
-  const std::string gateway =
-      "<gateway><authname>a</authname><password>p</password><objectname>o</objectname>"
-      "<primaryGateway/></gateway>";
-  const std::string creation =
-      "<workstationcreation><creationLocation>c</creationLocation>"
-      "</workstationcreation>";
-  struct Case {
-    std::string text;
-    std::string error;
-  } cases[] = {
-      {"<a><authentication>" + gateway + "</authentication>" + creation + "</a>", ""},
-      {"not xml <", "Invalid XML in configuration file: No root tag"},
-      {"<a>" + creation + "</a>", "Invalid XML in configuration file: No authentication tag"},
-      {"<a><authentication><gateway><authname>a</authname></gateway></authentication></a>",
-       "Invalid XML in configuration file: No primary gateway"},
-      {"<a><authentication><gateway><primaryGateway/><password>p</password><objectname>o"
-       "</objectname></gateway></authentication></a>",
-       "Invalid XML in configuration file: No gateway authname"},
-      {"<a><authentication><gateway><primaryGateway/><authname>a</authname><objectname>o"
-       "</objectname></gateway></authentication></a>",
-       "Invalid XML in configuration file: No gateway password"},
-      {"<a><authentication><gateway><primaryGateway/><authname>a</authname><password>p"
-       "</password></gateway></authentication></a>",
-       "Invalid XML in configuration file: No gateway objectname"},
-      {"<a><authentication>" + gateway + "</authentication></a>",
-       "workstationcreation tag not found in configuration"},
-  };
-  for (const Case& c : cases) {
+  EXPECT_EQ(readError(kConfig), "");
+  for (const brenxd_test::BrokenConfig& c : brenxd_test::brokenConfigs()) {
     EXPECT_EQ(readError(c.text), c.error) << c.text;
-    if (!c.error.empty()) {
-      EXPECT_EQ(syncer_->creationLocation(), "");
-      EXPECT_TRUE(syncer_->searchLocations().empty());
-    }
+    EXPECT_EQ(syncer_->creationLocation(), "");
+    EXPECT_TRUE(syncer_->searchLocations().empty());
   }
-  EXPECT_EQ(readError(""), "Invalid XML in configuration file: No root tag");
   try {
     syncer_->readConfig((dir_ / "missing.conf").string());
     ADD_FAILURE() << "a missing file was read";
   } catch (const QRstring& error) {
     EXPECT_EQ(error, "Couldn't open " + (dir_ / "missing.conf").string());
   }
+}
+
+TEST_F(WorkStationSyncerTest, TheInstalledExampleReads) {
+  const char* source = std::getenv("NVO_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  syncer_->readConfig(std::string(source) + "/brenxd/brenxd.conf.example");
+  EXPECT_EQ(syncer_->creationLocation(), "ou=Workstations,o=orvanta");
+  EXPECT_EQ(syncer_->searchLocations(),
+            (std::vector<std::string>{"ou=Lab,ou=Workstations,o=orvanta",
+                                      "ou=Office,ou=Workstations,o=orvanta"}));
+  EXPECT_NE(syncer_->sessionDocument().find("<url>ldap://127.0.0.1:3890</url>"),
+            std::string::npos);
 }
 
 TEST_F(WorkStationSyncerTest, PruningKeepsPrimaryGatewaysOnlyAndSessionsIgnorePolicy) {

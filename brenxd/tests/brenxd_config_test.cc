@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "brenxd/tests/brenxd_fixture.h"
+#include "brenxd/tests/broken_configs.h"
 
 namespace brenxd_test {
 namespace {
@@ -14,38 +15,11 @@ using Kind = brenxd::EnrolAnswer::Kind;
 
 class ConfigTest : public AgentTest {};
 
-struct BrokenFile {
-  std::string text;
-  std::string error;
-};
-
-std::vector<BrokenFile> brokenFiles() {
-  const std::string gateway =
-      "<gateway><authname>a</authname><password>p</password><objectname>o</objectname>"
-      "<primaryGateway/></gateway>";
-  return {
-      {"<a><authentication", "Invalid XML in configuration file: No root tag"},
-      {"<a><workstationcreation/></a>", "Invalid XML in configuration file: No authentication tag"},
-      {"<a><authentication><gateway><authname>a</authname></gateway></authentication></a>",
-       "Invalid XML in configuration file: No primary gateway"},
-      {"<a><authentication><gateway><primaryGateway/></gateway></authentication></a>",
-       "Invalid XML in configuration file: No gateway authname"},
-      {"<a><authentication><gateway><primaryGateway/><authname>a</authname></gateway>"
-       "</authentication></a>",
-       "Invalid XML in configuration file: No gateway password"},
-      {"<a><authentication><gateway><primaryGateway/><authname>a</authname><password>p"
-       "</password></gateway></authentication></a>",
-       "Invalid XML in configuration file: No gateway objectname"},
-      {"<a><authentication>" + gateway + "</authentication></a>",
-       "workstationcreation tag not found in configuration"},
-  };
-}
-
 TEST_F(ConfigTest, EveryErrorAtStartEndsTheAgentWith255) {
-  std::vector<BrokenFile> files = brokenFiles();
-  files.push_back({"", "Couldn't open /etc/opt/nvo/brenxd.conf"});
-  for (const BrokenFile& file : files) {
-    if (file.text.empty()) {
+  std::vector<BrokenConfig> files = brokenConfigs();
+  files.push_back({"(no file)", "Couldn't open /etc/opt/nvo/brenxd.conf"});
+  for (const BrokenConfig& file : files) {
+    if (file.text == "(no file)") {
       std::filesystem::remove(kConfigFile);
     } else {
       writeConfig(file.text);
@@ -66,7 +40,7 @@ TEST_F(ConfigTest, EveryErrorAtStartEndsTheAgentWith255) {
 TEST_F(ConfigTest, SighupWithABrokenFileKeepsServingRefusals) {
   startAgent();
   ASSERT_EQ(enrol("ws", "52:54:00:00:00:01").kind, Kind::kAnswer) << agent().transcript();
-  for (const BrokenFile& file : brokenFiles()) {
+  for (const BrokenConfig& file : brokenConfigs()) {
     writeConfig(file.text);
     const std::size_t from = agent().lineCount();
     reload();
@@ -83,7 +57,7 @@ TEST_F(ConfigTest, SighupWithABrokenFileKeepsServingRefusals) {
   reload();
   EXPECT_EQ(enrol("ws", "52:54:00:00:00:01").kind, Kind::kAnswer) << agent().transcript();
   EXPECT_EQ(agent().countLines("Received SIGHUP signal - re-reading /etc/opt/nvo/brenxd.conf"),
-            brokenFiles().size() + 2);
+            brokenConfigs().size() + 2);
   EXPECT_EQ(agent().stop(20s), 0);
 }
 
