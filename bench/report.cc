@@ -22,8 +22,7 @@ std::string milliseconds(double us) {
 }
 
 void Report::printTable(std::ostream& out) const {
-  const std::array<std::string, 5> titles{"figure", "tolmd / libvokra", "reference", "ratio",
-                                          "goal"};
+  const std::array<std::string, 5> titles{"figure", measuredTitle_, "reference", "ratio", "goal"};
   std::array<std::size_t, 5> width{};
   for (std::size_t c = 0; c < titles.size(); ++c) {
     width[c] = titles[c].size();

@@ -28,12 +28,16 @@ struct Row {
 
 class Report {
  public:
+  // `measuredTitle` heads the column of the measured side.
+  explicit Report(std::string measuredTitle = "tolmd / libvokra")
+      : measuredTitle_(std::move(measuredTitle)) {}
   void add(Row row) { rows_.push_back(std::move(row)); }
   void note(std::string text) { notes_.push_back(std::move(text)); }
   void printTable(std::ostream& out) const;
   void printMachineLines(std::ostream& out) const;
 
  private:
+  std::string measuredTitle_;
   std::vector<Row> rows_;
   std::vector<std::string> notes_;
 };

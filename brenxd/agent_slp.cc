@@ -22,7 +22,8 @@ void reportSlpError(int error) {
              << ": Received error error registering with SLP - " << error << std::endl;
 }
 
-// The URLs an earlier run on this host left, whatever their port.
+// The URLs an earlier run on this host left, whatever their port. Only this host's agent can
+// hold them, so only it is asked.
 void removeStaleUrls(const teska::NetworkInterfaces& interfaces) {
   std::vector<std::string> stale;
   {
@@ -30,7 +31,7 @@ void removeStaleUrls(const teska::NetworkInterfaces& interfaces) {
     if (session.openError() != 0) {
       return;
     }
-    stale = frame::urlsOfThisHost(session.findServices(kServiceType), interfaces);
+    stale = frame::urlsOfThisHost(session.findLocalServices(kServiceType), interfaces);
   }
   for (const std::string& url : stale) {
     doSlpDeregister(url);

@@ -51,17 +51,10 @@ set(VOKRA_PUBLIC_HEADERS
   vokra_export.h socket_exception.h inet_socket.h socket_util.h
   tolm_slp_info.h tolm_server_info.h tolm_client.h)
 set(VOKRA_STAGED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/include)
-set(_vokra_staged_headers)
-foreach(header IN LISTS VOKRA_PUBLIC_HEADERS)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VOKRA_DIR}/${header})
-  file(READ ${VOKRA_DIR}/${header} _vokra_text)
-  string(REPLACE "#include \"client/" "#include \"" _vokra_text "${_vokra_text}")
-  # Written through a copy so that an unchanged header keeps its time stamp.
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header} "${_vokra_text}")
-  configure_file(${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header}
-                 ${VOKRA_STAGED_INCLUDE_DIR}/vokra/${header} COPYONLY)
-  list(APPEND _vokra_staged_headers ${VOKRA_STAGED_INCLUDE_DIR}/vokra/${header})
-endforeach()
+include(${PROJECT_SOURCE_DIR}/cmake/PublicHeaders.cmake)
+nvo_stage_public_headers(_vokra_staged_headers
+  SOURCE_DIR ${VOKRA_DIR} SOURCE_PREFIX client
+  DESTINATION ${VOKRA_STAGED_INCLUDE_DIR}/vokra HEADERS ${VOKRA_PUBLIC_HEADERS})
 
 # pkg-config: one file for the installed library, one for programs built against this tree.
 set(VOKRA_PC_PREFIX ${CMAKE_INSTALL_PREFIX})

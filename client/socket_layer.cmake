@@ -29,14 +29,17 @@ nvo_add_gtest(inet_socket_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/inet_socket_test.cc
           ${CMAKE_CURRENT_SOURCE_DIR}/socket_test_support.cc
   LIBS vokra_socket_client Threads::Threads
+  LABELS threaded
   TIMEOUT 120)
 nvo_add_gtest(socket_util_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/socket_util_test.cc
           ${CMAKE_CURRENT_SOURCE_DIR}/socket_test_support.cc
   LIBS vokra_socket_client Threads::Threads
+  LABELS threaded
   TIMEOUT 120)
 nvo_add_gtest(socket_transfer_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/socket_transfer_test.cc
           ${CMAKE_CURRENT_SOURCE_DIR}/socket_test_support.cc
   LIBS vokra_socket_client Threads::Threads
+  LABELS threaded
   TIMEOUT 120)

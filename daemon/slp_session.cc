@@ -2,6 +2,12 @@
 
 #include <slp.h>
 
+#include <exception>
+
+#include "slp/client.h"
+#include "slp/properties.h"
+#include "slp/settings.h"
+
 namespace frame {
 namespace {
 
@@ -12,13 +18,8 @@ void reportCompletion(SLPHandle /*handle*/, SLPError error, void* cookie) {
   }
 }
 
-SLPBoolean collectUrl(SLPHandle /*handle*/, const char* url, unsigned short /*lifetime*/,
-                      SLPError error, void* cookie) {
-  if (error == SLP_OK && url != nullptr) {
-    static_cast<std::vector<std::string>*>(cookie)->emplace_back(url);
-  }
-  return SLP_TRUE;
-}
+constexpr char kLanguage[] = "en";
+constexpr uint32_t kLoopbackAgent = 0x7f000001;  // 127.0.0.1
 
 }  // namespace
 
@@ -28,7 +29,7 @@ void SlpSession::Closer::operator()(void* handle) const {
 
 SlpSession::SlpSession(ErrorReport report) : report_(report) {
   SLPHandle handle = nullptr;
-  openError_ = SLPOpen("en", SLP_FALSE, &handle);
+  openError_ = SLPOpen(kLanguage, SLP_FALSE, &handle);
   if (openError_ == SLP_OK) {
     handle_.reset(handle);
   } else if (handle != nullptr) {
@@ -38,10 +39,25 @@ SlpSession::SlpSession(ErrorReport report) : report_(report) {
 
 SlpSession::~SlpSession() = default;
 
-std::vector<std::string> SlpSession::findServices(const std::string& serviceType) {
+std::vector<std::string> SlpSession::findLocalServices(const std::string& serviceType) {
   std::vector<std::string> urls;
-  if (handle_) {
-    SLPFindSrvs(handle_.get(), serviceType.c_str(), "", "", collectUrl, &urls);
+  if (!handle_) {
+    return urls;
+  }
+  try {
+    vslp::ClientSettings settings = vslp::ClientSettings::from(vslp::Properties::load());
+    settings.agent = kLoopbackAgent;
+    settings.multicast = false;
+    vslp::Client client(kLanguage, settings);
+    client.findServices(serviceType, "", "",
+                        [&urls](const char* url, unsigned short /*lifetime*/, SLPError error) {
+                          if (error == SLP_OK && url != nullptr) {
+                            urls.emplace_back(url);
+                          }
+                          return SLP_TRUE;
+                        });
+  } catch (const std::exception&) {
+    // As a failed search: nothing found, so nothing is withdrawn.
   }
   return urls;
 }

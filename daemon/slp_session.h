@@ -1,5 +1,7 @@
 // SlpSession: one synchronous session with the SLP library (language "en"), a daemon's only
-// way to the SLP API. Shared by tolmd and brenxd, which advertise themselves the same way.
+// way to SLP. Shared by tolmd and brenxd, which advertise themselves the same way. Searches of
+// this host's own agent use the library's client directly, which can leave out the multicast
+// convergence the C API always does.
 //
 // Owns the library handle (closed by the destructor). Registrations and deregistrations hand
 // an agent's negative answer to the session's ErrorReport, through which each daemon words its
@@ -31,8 +33,10 @@ class SlpSession {
   // 0 when the handle is open, otherwise the library's error code.
   int openError() const { return openError_; }
 
-  // The URLs of `serviceType` that the search reported without error (none when it failed).
-  std::vector<std::string> findServices(const std::string& serviceType);
+  // The URLs of `serviceType` held by this host's own agent, asked over loopback without a
+  // multicast round (none when the handle is not open or the search failed). Only that agent
+  // can hold registrations made on this host.
+  std::vector<std::string> findLocalServices(const std::string& serviceType);
   // Registers `url` with `attributes` for `lifetime` seconds (fresh). Returns the call's result
   // (0 on success).
   int registerUrl(const std::string& url, const std::string& attributes, unsigned short lifetime);

@@ -178,6 +178,72 @@ void authenticationDocuments(const std::filesystem::path& root) {
   text(seeds, "wrong-root", "<commandResult/>");
 }
 
+// Real command documents as the agent and the console send them, and a few near misses.
+void gatewayCommands(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "gateway_command");
+  const std::string head = "<?xml version='1.0' encoding='UTF-8'?><command cat=\"";
+  const std::string id = "<objectID>0b3e4c2a-1d2f-4c1e-9a55-3e2b1c0d9f11</objectID>";
+  const std::string id2 = "<objectID2>11111111-2222-4333-8444-555555555555</objectID2>";
+  // The seed file is named after the command, with a "-form" suffix for a second form.
+  auto command = [&](const std::string& file, const std::string& cat, const std::string& body) {
+    const std::string name = file.substr(0, file.find('-'));
+    text(seeds, file, head + cat + "\" name=\"" + name + "\">" + body + "</command>");
+  };
+  command("resolveObject", "catNone", "<objectname>ou=Lab\\,1,o=orvanta</objectname>");
+  command("searchObjects", "catNone",
+          id +
+              "<searchParams><objectclass op=\"EQ\">orvantacomputer</objectclass><orvantaidtype "
+              "op=\"EQ\">1</orvantaidtype><orvantaid op=\"EQ\">*)(cn=*</orvantaid></searchParams>");
+  command("createObject", "catNone",
+          id + "<objectclass>orvantacomputer</objectclass><name>ws-1,x-00:16:3e:00:00:01</name>"
+               "<attribute name=\"userpassword\">p&amp;w</attribute><attribute "
+               "name=\"orvantaidtype\">1</attribute><attribute name=\"orvantaid\">00:16:3e:00:00:01"
+               "</attribute><xmlattribute name=\"orvantaschedule\">&lt;a/&gt;</xmlattribute>");
+  command(
+      "modifyObject", "catNone",
+      id + "<attribute name=\"userpassword\" op=\"replace\">x</attribute><attribute "
+           "name=\"description\" op=\"delete\"/><attribute name=\"cn\" op=\"add\">y</attribute>");
+  command("getObjectNameFromObjectID", "catNone", id);
+  command("enumerateBaseObjects", "catNone", "");
+  command("enumerateObjects", "catNone", id + "<objectclass>organization</objectclass>");
+  command("readObject", "catNone", id);
+  command("removeAllObjects", "catNone", id);
+  command("renameObject", "catNone", id + "<newname> #a+b </newname>");
+  command("moveObject", "catNone",
+          id + "<newparent>11111111-2222-4333-8444-555555555555</newparent>");
+  command("searchObjects-console", "catNone",
+          "<includeobjectclass>orvantaprofile</includeobjectclass><attribute>objectclass"
+          "</attribute><searchParams><cn op=\"IS\">Base*</cn><description op=\"LT\">2"
+          "</description></searchParams>");
+  command("searchObjects-repository", "catSWRepository",
+          "<includeobjectclass>orvantarpm</includeobjectclass><attribute>orvantaname</attribute>"
+          "<attribute>orvantauuid</attribute><searchParams><orvantaversion op=\"GT\">1.0~rc1"
+          "</orvantaversion></searchParams>");
+  command("getRPMDetailsFromUUIDsBig", "catSWRepository",
+          "<orvantauuid>17198c38-dea7-430b-9819-c4f62114a7da</orvantauuid><orvantauuid>*"
+          "</orvantauuid>");
+  command("searchSWInventory", "catSWInventory",
+          id + "<nomatch/><searchParams><orvantaname op=\"EQ\">bash</orvantaname>"
+               "<orvantarelease op=\"LT\">2+b2</orvantarelease></searchParams>");
+  command("searchHWInventory", "catHWInventory",
+          "<objectID></objectID><searchParams><orvantamodel op=\"IS\">Demo*</orvantamodel>"
+          "</searchParams>");
+  command("readPrinter", "catNone", "<printername>Lab printer</printername>");
+  command("findAllLinkedObjects", "catNone", "<objectclass>orvantaprinter</objectclass>" + id);
+  command("readLinkedObjects", "catNone",
+          "<objectclass>orvantapolicy</objectclass><attribute>orvantapolicytype</attribute>"
+          "<value>search</value>");
+  command("linkObjects", "catNone", id + id2 + "<flags>remove</flags>");
+  command("createObject-rpm", "RPM",
+          id + "<objectclass>orvantapolicy</objectclass><name>p</name><attribute "
+               "name=\"orvantapolicytype\">inventory</attribute><attribute name=\"orvantaxml\">"
+               "&lt;x/&gt;</attribute>");
+  text(seeds, "unknown-category", head + "catX\" name=\"readObject\">" + id + "</command>");
+  text(seeds, "bad-flags",
+       head + "catNone\" name=\"linkObjects\">" + id + id2 + "<flags>swap</flags></command>");
+  text(seeds, "reply-root", "<commandResult/>");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,5 +258,6 @@ int main(int argc, char** argv) {
   slpTexts(root);
   xmlDocuments(root);
   authenticationDocuments(root);
+  gatewayCommands(root);
   return 0;
 }

@@ -76,9 +76,12 @@ class Runner {
     // Leaves first: deeper names before their parents.
     std::stable_sort(byDepth.begin(), byDepth.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::string> removed;
     for (const auto& entry : byDepth) {
       directory_.remove(entry.second);
+      removed.push_back(entry.second);
     }
+    forgetEntries(lookup_, removed);
     return ReplyWriter().finish();
   }
 
@@ -97,7 +100,10 @@ class Runner {
     std::string dn = lookup_.dnOf(c.objectId);
     auto rdns = splitDn(dn);
     std::string type = rdns && !rdns->empty() ? rdnType(rdns->front()) : "cn";
-    directory_.rename(dn, type + "=" + c.escapedValue, "");
+    std::string newRdn = type + "=" + c.escapedValue;
+    directory_.rename(dn, newRdn, "");
+    std::string parent = parentDn(dn);
+    followRename(lookup_, dn, parent.empty() ? newRdn : newRdn + "," + parent);
     return ReplyWriter().finish();
   }
 
@@ -108,7 +114,9 @@ class Runner {
       throw CommandError(kErrMoveBelowItself, "cannot move " + dn + " below itself");
     }
     auto rdns = splitDn(dn);
-    directory_.rename(dn, rdns && !rdns->empty() ? rdns->front() : dn, parent);
+    std::string rdn = rdns && !rdns->empty() ? rdns->front() : dn;
+    directory_.rename(dn, rdn, parent);
+    followRename(lookup_, dn, rdn + "," + parent);
     return ReplyWriter().finish();
   }
 
@@ -147,7 +155,7 @@ class Runner {
     std::set<std::string> having;
     SearchSpec packages = c.packages;
     packages.negate = false;
-    for (const DirEntry& p : lookup_.run(packages, {"1.1"})) {
+    for (const DirEntry& p : lookup_.run(packages, {"orvantaname"})) {
       having.insert(lowerAscii(parentDn(p.dn)));
     }
     ReplyWriter reply;

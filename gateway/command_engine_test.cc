@@ -188,6 +188,40 @@ TEST_F(CommandEngineTest, BrowsingReadingAndResolving) {
   EXPECT_NE(bad.error().find("launchMissiles"), std::string::npos);
   Reply malformed = call("catNone", "resolveObject", tag("objectname", "no dn here"));
   EXPECT_EQ(malformed.errorNumber(), kErrBadDn) << malformed.text;
+
+  // Each command's error reply: an objectID that names nothing is the directory's 32.
+  const std::string deadId = "00000000-0000-4000-8000-00000000dead";
+  const std::string gone = tag("objectID", deadId);
+  struct ErrorCase {
+    std::string cat, name, body;
+    int number;
+  };
+  const std::vector<ErrorCase> errors = {
+      {"catNone", "enumerateObjects", gone, 32},
+      {"catNone", "removeAllObjects", gone, 32},
+      {"catNone", "modifyObject", gone, 32},
+      {"catNone", "renameObject", gone + tag("newname", "x"), 32},
+      {"catNone", "moveObject", tag("objectID", pc1) + tag("newparent", deadId), 32},
+      {"catNone", "getObjectNameFromObjectID", gone, 32},
+      {"catNone", "getObjectNameFromObjectID", tag("objectID", "cn=admin"), kErrBadObjectId},
+      {"catNone", "searchObjects", gone + "<searchParams/>", 32},
+      {"catSWInventory", "searchSWInventory", gone + "<searchParams/>", 32},
+      {"catHWInventory", "searchHWInventory",
+       "<searchParams><orvantamodel op=\"LIKE\">x</orvantamodel></searchParams>", kErrBadOperator},
+      {"catSWRepository", "getRPMDetailsFromUUIDsBig", "<orvantauuid>x", kErrNotACommand},
+      {"catNone", "readPrinter", "", kErrMissingElement},
+      {"catNone", "findAllLinkedObjects", tag("objectclass", "orvantaprinter") + gone, 32},
+      {"catNone", "linkObjects", gone + tag("objectID2", pc1), 32},
+      {"catBogus", "enumerateBaseObjects", "", kErrUnknownCategory},
+  };
+  for (const ErrorCase& e : errors) {
+    Reply r = call(e.cat, e.name, e.body);
+    EXPECT_EQ(r.errorNumber(), e.number) << e.name << ": " << r.text;
+    EXPECT_NE(
+        XMLParser::getChildStringValue(XMLParser::findFirstChild(r.root(), "error"), "errorMsg"),
+        "")
+        << e.name;
+  }
 }
 
 TEST_F(CommandEngineTest, AgentCreatesFindsAndRekeysAComputer) {
@@ -485,6 +519,58 @@ TEST_F(CommandEngineTest, LinksReachThroughGroupsAndContainers) {
   Reply nobody =
       callOn(anonymous, "catNone", "findAllLinkedObjects", tag("objectclass", "orvantaprinter"));
   EXPECT_EQ(nobody.errorNumber(), kErrNoOwnObject) << nobody.text;
+}
+
+TEST_F(CommandEngineTest, LinksAndMembersFollowRenameMoveAndRemoval) {
+  std::string box = create(idOf("o=orvanta"), "organizationalunit", "LinkBox");
+  std::string a = create(box, "organizationalunit", "A");
+  std::string b = create(box, "organizationalunit", "B");
+  std::string pc = create(a, "orvantacomputer", "c1");
+  std::string action = create(a, "orvantaaction", "act");
+  auto nameOf = [&](const std::string& id) {
+    return XMLParser::getChildStringValue(
+        ok("catNone", "getObjectNameFromObjectID", tag("objectID", id)).root(), "objectname");
+  };
+  std::string group = create(box, "orvantacomputergroup", "G",
+                             "<attribute name=\"member\">" + nameOf(pc) + "</attribute>");
+  ok("catNone", "linkObjects", tag("objectID", action) + tag("objectID2", group));
+  auto actions = [&] {
+    return ok("catNone", "findAllLinkedObjects",
+              tag("objectclass", "orvantaaction") + tag("objectID", pc))
+        .names();
+  };
+  auto groupValues = [&](const std::string& attribute) {
+    Reply r = ok("catNone", "readObject", tag("objectID", group));
+    std::vector<std::string> out;
+    DOM_Node o = XMLParser::findFirstChild(r.root(), "object");
+    for (DOM_Node v = XMLParser::findFirstChild(o, attribute); v != nullptr;
+         v = XMLParser::findNextSibling(v, attribute)) {
+      out.push_back(XMLParser::getStringValue(v));
+    }
+    return out;
+  };
+  EXPECT_EQ(actions(), std::set<std::string>{"act"});
+
+  ok("catNone", "renameObject", tag("objectID", action) + tag("newname", "act2"));
+  EXPECT_EQ(actions(), std::set<std::string>{"act2"});
+  EXPECT_EQ(groupValues("orvantalink"), std::vector<std::string>{nameOf(action)});
+
+  ok("catNone", "moveObject", tag("objectID", pc) + tag("newparent", b));
+  EXPECT_EQ(groupValues("member"), std::vector<std::string>{nameOf(pc)});
+  EXPECT_EQ(actions(), std::set<std::string>{"act2"});
+
+  // A whole subtree moves: the action below A gets a new name too.
+  ok("catNone", "moveObject", tag("objectID", a) + tag("newparent", b));
+  EXPECT_EQ(nameOf(action), "cn=act2,ou=A,ou=B,ou=LinkBox,o=orvanta");
+  EXPECT_EQ(groupValues("orvantalink"), std::vector<std::string>{nameOf(action)});
+  EXPECT_EQ(actions(), std::set<std::string>{"act2"});
+
+  // A removed computer is no member any more (a new entry of the same name would not be).
+  ok("catNone", "removeAllObjects", tag("objectID", pc));
+  EXPECT_TRUE(groupValues("member").empty());
+  ok("catNone", "removeAllObjects", tag("objectID", action));
+  EXPECT_TRUE(groupValues("orvantalink").empty());
+  ok("catNone", "removeAllObjects", tag("objectID", box));
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ void ReplyWriter::attribute(const std::string& name, const std::string& value) {
     element(name, value);
     return;
   }
-  text_ += "<" + name + " displayname=\"" + xmlText(displayNameOf(value)) + "\" objectname=\"" +
-           xmlText(value) + "\">" + xmlText(value) + "</" + name + ">";
+  text_ += "<" + name + " displayname=\"" + xmlText(displayNameOf(value), true) +
+           "\" objectname=\"" + xmlText(value, true) + "\">" + xmlText(value) + "</" + name + ">";
 }
 
 void ReplyWriter::object(const DirEntry& entry, bool all,

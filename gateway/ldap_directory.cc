@@ -29,6 +29,9 @@ struct BerFree {
 struct MemFree {
   void operator()(char* text) const { ldap_memfree(text); }
 };
+struct BerTextFree {
+  void operator()(char* text) const { ber_memfree(text); }
+};
 struct ValuesFree {
   void operator()(berval** values) const { ldap_value_free_len(values); }
 };
@@ -37,6 +40,7 @@ using LdapPtr = std::unique_ptr<LDAP, LdapUnbind>;
 using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
 using BerPtr = std::unique_ptr<BerElement, BerFree>;
 using TextPtr = std::unique_ptr<char, MemFree>;
+using BerTextPtr = std::unique_ptr<char, BerTextFree>;
 using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
 
 // A berval over bytes the caller keeps alive; the library does not write through it.
@@ -389,9 +393,9 @@ void LdapDirectory::setPassword(const std::string& dn, const std::string& passwo
   run([&](LDAP* ld) {
     berval user = borrowed(dn);
     berval newPassword = borrowed(password);
-    berval generated{};
+    berval generated{};  // a password the server made up; none is asked for here
     const int code = ldap_passwd_s(ld, &user, nullptr, &newPassword, &generated, nullptr, nullptr);
-    ber_memfree(generated.bv_val);
+    const BerTextPtr owned(generated.bv_val);
     return code;
   });
 }

@@ -1,7 +1,8 @@
 #include "gateway/ldap_text.h"
 
 #include <cstddef>
-#include <cstdint>
+
+#include "gateway/xml_text.h"
 
 namespace nvo {
 
@@ -98,47 +99,6 @@ bool wellFormedRdn(std::string_view rdn) {
     }
     start = plus + 1;
   }
-}
-
-// Decodes one UTF-8 sequence at text[i]; its length, or 0 when invalid (overlong forms,
-// surrogates and values above U+10FFFF included). `code` receives the code point.
-std::size_t decodeUtf8(std::string_view text, std::size_t i, std::uint32_t& code) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char b0 = byte(i);
-  std::size_t n = 0;
-  std::uint32_t min = 0;
-  if (b0 < 0x80) {
-    code = b0;
-    return 1;
-  } else if ((b0 & 0xe0) == 0xc0) {
-    n = 2, code = b0 & 0x1f, min = 0x80;
-  } else if ((b0 & 0xf0) == 0xe0) {
-    n = 3, code = b0 & 0x0f, min = 0x800;
-  } else if ((b0 & 0xf8) == 0xf0) {
-    n = 4, code = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > text.size()) {
-    return 0;
-  }
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xc0) != 0x80) {
-      return 0;
-    }
-    code = (code << 6) | (byte(i + k) & 0x3f);
-  }
-  if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
-    return 0;
-  }
-  return n;
-}
-
-bool xmlAllows(std::uint32_t code) {
-  if (code < 0x20) {
-    return code == '\t' || code == '\n' || code == '\r';
-  }
-  return code != 0xfffe && code != 0xffff;
 }
 
 }  // namespace
@@ -301,38 +261,19 @@ bool isUuid(std::string_view text) {
   return true;
 }
 
-std::string xmlText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    std::uint32_t code = 0;
-    std::size_t n = decodeUtf8(text, i, code);
-    if (n == 0 || !xmlAllows(code)) {
-      out += "\xef\xbf\xbd";
-      i += n == 0 ? 1 : n;
-      continue;
-    }
-    switch (text[i]) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out.append(text.substr(i, n));
-    }
-    i += n;
+std::string xmlText(std::string_view text, bool inAttribute) {
+  // The documents layer's serializer escaping wants valid UTF-8: every byte outside a
+  // well-formed sequence becomes U+FFFD first.
+  std::string valid;
+  valid.reserve(text.size());
+  while (!text.empty()) {
+    std::size_t length = xml::utf8SequenceLength(text);
+    valid.append(length == 0 ? std::string_view("\xef\xbf\xbd") : text.substr(0, length));
+    text.remove_prefix(length == 0 ? 1 : length);
   }
+  std::string out;
+  xml::appendEscapedForRoundTrip(
+      out, valid, inAttribute ? xml::EscapeContext::kAttribute : xml::EscapeContext::kText);
   return out;
 }
 

@@ -50,10 +50,12 @@ bool isAttributeName(std::string_view name);
 // True for the string form of an entryUUID: 8-4-4-4-12 hexadecimal digits.
 bool isUuid(std::string_view text);
 
-// `text` made safe as XML element content or attribute value: & < > " ' become entity
-// references, and whatever XML 1.0 cannot carry (control characters other than tab, line
-// feed and carriage return; bytes that are not valid UTF-8) becomes U+FFFD.
-std::string xmlText(std::string_view text);
+// `text` made safe as XML element content: & < > " ' become entity references, a carriage
+// return a character reference (so that it reads back), and whatever XML 1.0 cannot carry
+// (control characters other than tab, line feed and carriage return, U+FFFE, U+FFFF, bytes
+// that are not UTF-8) becomes U+FFFD. `inAttribute`: for an attribute value, where tab and
+// line feed are written as character references too.
+std::string xmlText(std::string_view text, bool inAttribute = false);
 
 }  // namespace nvo
 

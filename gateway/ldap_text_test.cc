@@ -113,7 +113,7 @@ TEST(LdapTextTest, AttributeNamesAndUuids) {
 TEST(LdapTextTest, ReplyTextIsAlwaysValidXmlContent) {
   const std::vector<Case> cases = {
       {"a<b>&'\"", "a&lt;b&gt;&amp;&apos;&quot;"},
-      {"tab\tnl\ncr\r", "tab\tnl\ncr\r"},
+      {"tab\tnl\ncr\r", "tab\tnl\ncr&#13;"},
       {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
       {"bell\x07", "bell\xef\xbf\xbd"},
       {"nul\0"s, "nul\xef\xbf\xbd"},
@@ -126,6 +126,7 @@ TEST(LdapTextTest, ReplyTextIsAlwaysValidXmlContent) {
   for (const Case& c : cases) {
     EXPECT_EQ(xmlText(c.in), c.out) << c.in;
   }
+  EXPECT_EQ(xmlText("a\tb\nc\"", true), "a&#9;b&#10;c&quot;");
 }
 
 }  // namespace

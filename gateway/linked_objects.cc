@@ -1,7 +1,9 @@
 #include "gateway/linked_objects.h"
 
 #include <algorithm>
+#include <iterator>
 #include <set>
+#include <utility>
 
 #include "gateway/command_reply.h"
 #include "gateway/ldap_text.h"
@@ -13,10 +15,18 @@ namespace {
 const char kLinkAttribute[] = "orvantalink";
 const char kLinkHolder[] = "orvantalinkholder";
 
-bool holds(const std::vector<std::string>& values, const std::string& wanted) {
-  std::string lower = lowerAscii(wanted);
-  return std::any_of(values.begin(), values.end(),
-                     [&](const std::string& v) { return lowerAscii(v) == lower; });
+bool sameDn(const std::string& a, const std::string& b) {
+  return dnIsWithin(a, b) && dnIsWithin(b, a);
+}
+
+bool holdsClass(const std::vector<std::string>& classes, const std::string& wanted) {
+  return std::any_of(classes.begin(), classes.end(),
+                     [&](const std::string& c) { return lowerAscii(c) == wanted; });
+}
+
+bool holdsDn(const std::vector<std::string>& dns, const std::string& wanted) {
+  return std::any_of(dns.begin(), dns.end(),
+                     [&](const std::string& dn) { return sameDn(dn, wanted); });
 }
 
 // The entries whose links count for `dn`: itself, the groups holding it, its ancestors.
@@ -51,17 +61,90 @@ std::vector<DirEntry> holdersOf(DirectoryLookup& lookup, const std::string& dn) 
   return holders;
 }
 
+// Names, old to new (new empty: gone), looked up in batches so one filter stays small.
+constexpr std::size_t kNamesPerFilter = 50;
+const char* const kReferenceAttributes[] = {kLinkAttribute, "member"};
+
+void repoint(DirectoryLookup& lookup,
+             const std::vector<std::pair<std::string, std::string>>& names) {
+  const std::vector<std::string> attributes(std::begin(kReferenceAttributes),
+                                            std::end(kReferenceAttributes));
+  for (std::size_t first = 0; first < names.size(); first += kNamesPerFilter) {
+    std::size_t last = std::min(names.size(), first + kNamesPerFilter);
+    std::string filter = "(|";
+    for (std::size_t i = first; i < last; ++i) {
+      for (const char* a : kReferenceAttributes) {
+        filter += std::string("(") + a + "=" + escapeFilterValue(names[i].first) + ")";
+      }
+    }
+    filter += ")";
+    for (const DirEntry& holder : lookup.searchBelow(lookup.namingContexts(), filter, attributes)) {
+      std::vector<Modification> changes;
+      for (const char* a : kReferenceAttributes) {
+        for (const std::string& value : holder.values(a)) {
+          for (std::size_t i = first; i < last; ++i) {
+            if (!sameDn(value, names[i].first)) {
+              continue;
+            }
+            changes.push_back({Modification::Op::kDelete, a, {value}});
+            if (!names[i].second.empty()) {
+              changes.push_back({Modification::Op::kAdd, a, {names[i].second}});
+            }
+          }
+        }
+      }
+      if (changes.empty()) {
+        continue;
+      }
+      try {
+        lookup.directory().modify(holder.dn, changes);
+      } catch (const DirectoryError&) {
+        // See followRename: the holder keeps its value.
+      }
+    }
+  }
+}
+
 }  // namespace
+
+void followRename(DirectoryLookup& lookup, const std::string& oldDn, const std::string& newDn) {
+  auto oldRdns = splitDn(oldDn);
+  auto newRdns = splitDn(newDn);
+  if (!oldRdns || !newRdns) {
+    return;
+  }
+  std::vector<std::pair<std::string, std::string>> names;
+  for (const DirEntry& e : lookup.searchBelow({newDn}, "(objectClass=*)", {"1.1"})) {
+    auto rdns = splitDn(e.dn);
+    if (!rdns || rdns->size() < newRdns->size()) {
+      continue;
+    }
+    std::string former = oldDn;
+    for (std::size_t i = rdns->size() - newRdns->size(); i-- > 0;) {
+      former = (*rdns)[i] + "," + former;
+    }
+    names.emplace_back(former, e.dn);
+  }
+  repoint(lookup, names);
+}
+
+void forgetEntries(DirectoryLookup& lookup, const std::vector<std::string>& removed) {
+  std::vector<std::pair<std::string, std::string>> names;
+  for (const std::string& dn : removed) {
+    names.emplace_back(dn, std::string());
+  }
+  repoint(lookup, names);
+}
 
 void changeLink(DirectoryLookup& lookup, const LinkObjects& command) {
   std::string linked = lookup.dnOf(command.objectId);
   DirEntry holder = lookup.entryOf(command.targetId, {"objectClass", kLinkAttribute});
   std::vector<Modification> changes;
   if (command.add) {
-    if (holds(holder.values(kLinkAttribute), linked)) {
+    if (holdsDn(holder.values(kLinkAttribute), linked)) {
       return;
     }
-    if (!holds(holder.values("objectClass"), kLinkHolder)) {
+    if (!holdsClass(holder.values("objectClass"), kLinkHolder)) {
       changes.push_back({Modification::Op::kAdd, "objectClass", {kLinkHolder}});
     }
     changes.push_back({Modification::Op::kAdd, kLinkAttribute, {linked}});

@@ -5,12 +5,21 @@
 #ifndef GATEWAY_LINKED_OBJECTS_H_
 #define GATEWAY_LINKED_OBJECTS_H_
 
+#include <string>
 #include <vector>
 
 #include "gateway/command.h"
 #include "gateway/directory_lookup.h"
 
 namespace nvo {
+
+// Keeps the directory names in orvantalink and member values right when entries move or go
+// (the directory does not do it by itself): after a modify-DN of `oldDn` to `newDn`, a value
+// naming an entry of the moved subtree names it by its new name; after removing `removed`,
+// values naming them are deleted. Best effort: a holder that refuses the change (a group
+// that would lose its last required member) keeps its value.
+void followRename(DirectoryLookup& lookup, const std::string& oldDn, const std::string& newDn);
+void forgetEntries(DirectoryLookup& lookup, const std::vector<std::string>& removed);
 
 // Adds or removes the link of `command`. Adding a link that exists changes nothing; removing
 // one that does not exist throws the directory's noSuchAttribute.

@@ -14,38 +14,29 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
 
 #include "gateway/authentication.h"
 #include "gateway/command.h"
 #include "gateway/command_engine.h"
+#include "gateway/file_io.h"
 #include "gateway/ldap_directory.h"
 #include "gateway/session_context.h"
 #include "gateway/xml_parser.h"
+#include "gateway/xml_reader.h"
 
 namespace nvo {
 namespace {
 
-// A file descriptor closed on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+// A reply is built by the engine from directory data, not sent by a stranger, and may be far
+// larger than a command (a container's thousands of children): it is read with this limit.
+constexpr std::size_t kMaxReplyBytes = 64u * 1024 * 1024;
 
 // The authentication document at `path`, or nothing (with the reason on standard error) when
 // it cannot be read, is too large, or is readable by anyone but its owner.
 std::optional<std::string> readAuthenticationFile(const char* path) {
-  const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const FileDescriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) {
     std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
                  std::strerror(errno));
@@ -64,27 +55,13 @@ std::optional<std::string> readAuthenticationFile(const char* path) {
     return std::nullopt;
   }
   std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
-                   std::strerror(errno));
-      return std::nullopt;
-    }
-    if (got == 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > XMLParser::kMaxDocumentBytes) {
-      std::fprintf(stderr, "nvo: the authentication document %s is larger than %zu bytes\n", path,
-                   XMLParser::kMaxDocumentBytes);
-      return std::nullopt;
-    }
+  const int error = readAll(fd.get(), XMLParser::kMaxDocumentBytes, text);
+  if (error != 0) {
+    std::fprintf(stderr, "nvo: cannot read the authentication document %s: %s\n", path,
+                 std::strerror(error));
+    return std::nullopt;
   }
+  return text;
 }
 
 }  // namespace
@@ -101,7 +78,7 @@ struct MUXClient::Session {
   std::string password;
   std::map<std::string, Route> routes;  // by category; LDAP URLs only
   XMLParser command;
-  XMLParser reply;
+  xml::SecureReader reply;
   ApiContext api;
   bool open = false;
 
@@ -121,13 +98,13 @@ struct MUXClient::Session {
     return *route.directory;
   }
 
+  // Unbinds every connection and forgets the credentials.
   void closeAll() {
-    for (auto& [category, route] : routes) {
-      route.directory.reset();
-    }
     routes.clear();
     primary.close();
+    authname.clear();
     password.clear();
+    api.identity.clear();
     open = false;
   }
 };
@@ -201,10 +178,11 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
         reply = errorReply(error.code(), error.what());
       }
     }
-    if (!session.reply.parse(reply)) {
+    std::string error;
+    if (!session.reply.read(reply, kMaxReplyBytes, error)) {
       return DOM_Node();
     }
-    return session.reply.getRoot();
+    return DOM_Node(session.reply.document()->getDocumentElement());
   } catch (const std::exception&) {
     return DOM_Node();
   }

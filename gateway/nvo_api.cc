@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include "client/tolm_client.h"
+#include "gateway/file_io.h"
 #include "gateway/mux_client.h"
 #include "gateway/session_context.h"
 #include "gateway/xml_parser.h"
@@ -24,25 +25,8 @@ namespace nvo {
 namespace {
 
 constexpr char kCacheMagic[] = "nvo-cache 1 ";
-
-// A file descriptor closed on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { reset(); }
-  int get() const { return fd_; }
-  // Closes now; false when close reported an error (a write that did not reach the file).
-  bool reset() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
+// More than any reply the engine builds; a larger file is not ours.
+constexpr std::size_t kMaxCacheBytes = 256u * 1024 * 1024;
 
 std::string lowerCase(std::string text) {
   for (char& c : text) {
@@ -130,21 +114,6 @@ std::optional<std::string> cacheDirectory(bool create) {
   return directory;
 }
 
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
 // Stores `text` for `key`: a private temporary file in the cache directory, flushed, then
 // renamed over the old one, so a reader sees the old text or the new one, never a part.
 bool store(const std::string& key, const std::string& text) {
@@ -175,26 +144,15 @@ std::optional<std::string> load(const std::string& key) {
     return std::nullopt;
   }
   const std::string path = *directory + "/" + cacheFileName(key);
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat status {};
   if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_uid != geteuid()) {
     return std::nullopt;
   }
   std::string contents;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      return std::nullopt;
-    }
-    if (got == 0) {
-      break;
-    }
-    contents.append(buffer, static_cast<std::size_t>(got));
+  if (readAll(fd.get(), kMaxCacheBytes, contents) != 0) {
+    return std::nullopt;
   }
   const std::string header = kCacheMagic + hex(key) + "\n";
   if (contents.compare(0, header.size(), header) != 0) {
@@ -211,7 +169,7 @@ char* release(const std::string& text) {
   return copy;
 }
 
-// Runs `command` (findAllLinkedObjects, or readLinkedObjects with an attribute filter) for the
+// Runs findAllLinkedObjects (readLinkedObjects when an attribute filter is given) for the
 // session's own object and returns the reply's XML; nothing when no usable reply came or it
 // reports an error.
 std::optional<std::string> linkedObjects(ApiContext& context, const char* objectClass,

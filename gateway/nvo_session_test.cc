@@ -168,6 +168,46 @@ TEST_F(NvoSessionTest, CategoryRoutesUseTheirOwnDirectoryAndOtherSchemesAreIgnor
   EXPECT_EQ(errorNumber(call(client, command("enumerateBaseObjects", "catNone", ""))), "");
 }
 
+TEST(NvoSessionLargeReplyTest, ReplyLargerThanAnyCommandIsStillReturned) {
+  const std::string missing = SlapdServer::missingPieces();
+  if (!missing.empty()) {
+    GTEST_SKIP() << "needs " << missing;
+  }
+  // A container with more children than a command document could describe in its size limit.
+  constexpr int kChildren = 5000;
+  SlapdOptions options;
+  options.directoryModel = true;
+  options.extraLdif = "dn: ou=big,o=orvanta\nobjectClass: organizationalUnit\nou: big\n\n";
+  for (int i = 0; i < kChildren; ++i) {
+    const std::string cn = "workstation-with-a-long-name-" + std::to_string(i);
+    options.extraLdif +=
+        "dn: cn=" + cn + ",ou=big,o=orvanta\nobjectClass: orvantacomputer\ncn: " + cn + "\n\n";
+  }
+  SlapdServer server(options);
+  LdapDirectory directory;
+  directory.open(server.uri(), SlapdServer::kAdminDn, SlapdServer::kAdminPassword);
+  SearchRequest request;
+  request.base = "ou=big,o=orvanta";
+  request.scope = SearchScope::kBase;
+  request.attributes = {"entryUUID"};
+  const std::string uuid = directory.search(request).at(0).first("entryUUID");
+
+  MUXClient client;
+  ASSERT_TRUE(
+      client.initSession(authenticationDocument(server.uri(), SlapdServer::kAdminPassword)));
+  const DOM_Node reply =
+      call(client, command("enumerateObjects", "catNone", "<objectID>" + uuid + "</objectID>"));
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(errorNumber(reply), "");
+  EXPECT_GT(XMLParser::buildXMLFromNodes(reply).size(), XMLParser::kMaxDocumentBytes);
+  int objects = 0;
+  for (DOM_Node object = XMLParser::findChild(reply, "object"); object != nullptr;
+       object = XMLParser::findNextSibling(object, "object")) {
+    ++objects;
+  }
+  EXPECT_EQ(objects, kChildren);
+}
+
 TEST_F(NvoSessionTest, EnvironmentDocumentIsUsedOnlyWhenPrivate) {
   const std::string document = authenticationDocument(server_->uri(), SlapdServer::kAdminPassword);
   const std::string privateFile = scratch_.write("private.xml", document, 0600);

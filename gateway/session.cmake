@@ -17,6 +17,7 @@ target_link_libraries(nvo_ldap PUBLIC ${NVO_LDAP_LIBRARY} ${NVO_LBER_LIBRARY}
 # The documents layer carries public classes (XMLParser, DOM_Node) that the session code does
 # not call itself, so its objects go in whole; the other layers only with what is used.
 add_library(nvo SHARED
+  ${NVO_GATEWAY_DIR}/file_io.cc
   ${NVO_GATEWAY_DIR}/mux_client.cc
   ${NVO_GATEWAY_DIR}/nvo_api.cc
   $<TARGET_OBJECTS:nvo_documents>)
@@ -38,17 +39,10 @@ target_link_options(nvo PRIVATE -Wl,--no-undefined)
 # ${PROJECT_BINARY_DIR}/include.
 set(NVO_PUBLIC_HEADERS dom_node.h xml_parser.h mux_client.h nvo_api.h nvo_export.h)
 set(NVO_STAGED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/include)
-set(_nvo_staged_headers)
-foreach(header IN LISTS NVO_PUBLIC_HEADERS)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${NVO_GATEWAY_DIR}/${header})
-  file(READ ${NVO_GATEWAY_DIR}/${header} _nvo_text)
-  string(REPLACE "#include \"gateway/" "#include \"" _nvo_text "${_nvo_text}")
-  # Written through a copy so that an unchanged header keeps its time stamp.
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header} "${_nvo_text}")
-  configure_file(${CMAKE_CURRENT_BINARY_DIR}/staged-headers/${header}
-                 ${NVO_STAGED_INCLUDE_DIR}/nvo/${header} COPYONLY)
-  list(APPEND _nvo_staged_headers ${NVO_STAGED_INCLUDE_DIR}/nvo/${header})
-endforeach()
+include(${PROJECT_SOURCE_DIR}/cmake/PublicHeaders.cmake)
+nvo_stage_public_headers(_nvo_staged_headers
+  SOURCE_DIR ${NVO_GATEWAY_DIR} SOURCE_PREFIX gateway
+  DESTINATION ${NVO_STAGED_INCLUDE_DIR}/nvo HEADERS ${NVO_PUBLIC_HEADERS})
 
 # pkg-config: one file for the installed library, one for programs built against this tree.
 set(NVO_PC_PREFIX ${CMAKE_INSTALL_PREFIX})

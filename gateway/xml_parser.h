@@ -11,7 +11,8 @@
 //
 // Parsing. parse(text) and the constructor from text read a document with every external
 // reference refused: a document carrying a DOCTYPE (so a DTD, internal or external, and every
-// entity declared in one) is rejected, and so is text longer than kMaxDocumentBytes. A rejected
+// entity declared in one) is rejected, and so is text longer than kMaxDocumentBytes, elements
+// nested more than 256 deep, and any XML version but 1.0. A rejected
 // or malformed document leaves no root (getRoot() is null) and an error text in lastError();
 // parsing never throws and never crashes on any input.
 //
@@ -89,7 +90,10 @@ class NVO_API XMLParser {
   static void removeChild(DOM_Node parent, DOM_Node child);
   // Appends a new empty element named `name` as the last child of `parent` and returns it.
   static DOM_Node appendElement(DOM_Node parent, const std::string& name);
-  // The XML text of the element and its whole subtree (no declaration), text escaped.
+  // The XML text of the element and its whole subtree (no declaration): attributes in the
+  // DOM's order (Xerces-C keeps them sorted by name) with values in double quotes, an empty
+  // element as <name/>, CDATA as escaped text; text and attribute values escaped so that the
+  // text parses back to the same tree.
   static std::string buildXMLFromNodes(DOM_Node node, bool flag = false);
 
   // --- texts ---
@@ -99,7 +103,9 @@ class NVO_API XMLParser {
   // The UTF-8 form of `length` bytes at `chars`, read in the character set of the current
   // locale (LC_CTYPE). Text already valid in that set converts exactly; a byte sequence that is
   // not is kept when it is valid UTF-8 and otherwise replaced by U+FFFD per bad byte, so the
-  // result is always valid UTF-8 and nothing typed is silently dropped.
+  // result is always valid UTF-8 and nothing typed is silently dropped. In the "C" locale
+  // (ASCII) that means: ASCII passes, UTF-8 typed into a UTF-8 terminal passes, and any other
+  // byte above 127 becomes U+FFFD. Null `chars` or a length below 1 give an empty text.
   static std::string makeUTF8String(const char* chars, int length);
 
  private:

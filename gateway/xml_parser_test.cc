@@ -73,6 +73,9 @@ TEST(XMLParserTest, AcceptsDocumentsUpToTheLimitAndDeclaredEncodings) {
   EXPECT_EQ(XMLParser::getStringValue(latin1.getRoot()), "caf\xc3\xa9") << latin1.lastError();
   XMLParser deepEnough(repeat("<a>", 200) + "x" + repeat("</a>", 200));
   EXPECT_EQ(XMLParser::getStringValue(deepEnough.getRoot()), "x");
+  // Empty elements do not add to the depth: a thousand of them side by side are no nesting.
+  XMLParser wide("<a>" + repeat("<b/>", 1000) + repeat("<c></c>", 1000) + "</a>");
+  EXPECT_FALSE(wide.getRoot().isNull()) << wide.lastError();
 }
 
 const char* const kReply =

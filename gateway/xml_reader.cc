@@ -25,6 +25,8 @@ namespace {
 
 // Thrown through the scanner when it meets a DOCTYPE, before any of it is read.
 struct DoctypeRefused {};
+// Thrown through the scanner when elements nest deeper than the limit.
+struct TooDeep {};
 
 // Keeps the first few error messages of one parse; never throws, so the scanner decides how
 // to go on (it stops at the first fatal error).
@@ -60,30 +62,6 @@ class ErrorCollector : public x::ErrorHandler {
   std::string text_;
   int count_ = 0;
 };
-
-// True when some node lies more than `limit` levels below `root` (root is level 1). Iterative,
-// so that the check itself cannot run out of stack.
-bool deeperThan(const x::DOMNode* root, std::size_t limit) {
-  std::size_t depth = 1;
-  const x::DOMNode* node = root;
-  for (;;) {
-    if (const x::DOMNode* child = node->getFirstChild()) {
-      node = child;
-      if (++depth > limit) {
-        return true;
-      }
-      continue;
-    }
-    while (node != root && node->getNextSibling() == nullptr) {
-      node = node->getParentNode();
-      --depth;
-    }
-    if (node == root) {
-      return false;
-    }
-    node = node->getNextSibling();
-  }
-}
 
 bool isXml10(const x::DOMDocument* document) {
   const XMLCh* version = document->getXmlVersion();  // null without a declaration
@@ -130,9 +108,29 @@ class SecureReader::HardenedParser : public x::XercesDOMParser {
     throw DoctypeRefused{};
   }
 
+  // Elements are counted as the scanner opens and closes them, so a deep document is refused
+  // before it is built and nothing walks the tree afterwards.
+  void startElement(const x::XMLElementDecl& declaration, const unsigned int urlId,
+                    const XMLCh* const prefix, const x::RefVectorOf<x::XMLAttr>& attributes,
+                    const XMLSize_t attributeCount, const bool isEmpty,
+                    const bool isRoot) override {
+    if (++depth_ > kMaxDepth) {  // an empty element is ended by endElement too
+      throw TooDeep{};
+    }
+    XercesDOMParser::startElement(declaration, urlId, prefix, attributes, attributeCount, isEmpty,
+                                  isRoot);
+  }
+  void endElement(const x::XMLElementDecl& declaration, const unsigned int urlId, const bool isRoot,
+                  const XMLCh* const prefix) override {
+    --depth_;
+    XercesDOMParser::endElement(declaration, urlId, isRoot, prefix);
+  }
+  void resetDepth() { depth_ = 0; }
+
  private:
   x::SecurityManager security_;
   ErrorCollector errors_;
+  std::size_t depth_ = 0;
 };
 
 SecureReader::SecureReader() = default;
@@ -165,9 +163,13 @@ bool SecureReader::read(const std::string& text, std::size_t maxBytes, std::stri
     const x::MemBufInputSource source(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
                                       "document");
     parser_->errors().resetErrors();  // the parser does not do it between documents
+    parser_->resetDepth();
     parser_->parse(source);
   } catch (const DoctypeRefused&) {
     error = "document refused: it carries a DOCTYPE (no DTD or entity declaration is accepted)";
+  } catch (const TooDeep&) {
+    error =
+        "document refused: elements nested more than " + std::to_string(kMaxDepth) + " levels deep";
   } catch (const x::XMLException& e) {
     error = "XML error: " + toUtf8(e.getMessage());
   } catch (const x::DOMException& e) {
@@ -192,8 +194,6 @@ bool SecureReader::read(const std::string& text, std::size_t maxBytes, std::stri
     // The writer and every reader of ours speak XML 1.0, whose characters and line ends
     // differ from 1.1's.
     error = "document refused: only XML version 1.0 is accepted";
-  } else if (deeperThan(parser_->getDocument()->getDocumentElement(), kMaxDepth)) {
-    error = "document refused: nested more than " + std::to_string(kMaxDepth) + " levels deep";
   } else {
     haveDocument_ = true;
     return true;

@@ -1,9 +1,9 @@
 // SecureReader (inside libnvo only): reads untrusted text into a Xerces-C DOM with every
 // external reference refused. A document carrying a DOCTYPE is refused as soon as the parser
 // meets it (so no DTD, internal or external, and no entity declaration is ever read); text over
-// the size limit is refused before parsing; a document nested deeper than kMaxDepth is refused
-// after it, so that the recursive walks of callers and of Xerces-C stay shallow; so is a
-// document declaring an XML version other than 1.0. Errors are
+// the size limit is refused before parsing; elements nested deeper than kMaxDepth are refused
+// as the parser meets them, so that the recursive walks of callers and of Xerces-C stay
+// shallow; a document declaring an XML version other than 1.0 is refused after parsing. Errors are
 // collected as text; nothing throws out of read().
 //
 // The reader owns the document it read: document() stays valid until the next read(), clear()

@@ -83,18 +83,12 @@ void appendUtf8(std::string& out, char32_t code) {
   }
 }
 
-// Copies `bytes` to `out`, keeping well-formed UTF-8 and writing U+FFFD for every other byte.
-void appendSanitizedUtf8(std::string& out, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const std::size_t length = utf8SequenceLength(bytes);
-    if (length == 0) {
-      out += kReplacementUtf8;
-      bytes.remove_prefix(1);
-    } else {
-      out.append(bytes.substr(0, length));
-      bytes.remove_prefix(length);
-    }
-  }
+// Moves the first character of `bytes` to `out`: a well-formed UTF-8 sequence as it is, any
+// other byte as U+FFFD.
+void takeUtf8OrReplacement(std::string& out, std::string_view& bytes) {
+  const std::size_t length = utf8SequenceLength(bytes);
+  out.append(length == 0 ? kReplacementUtf8 : bytes.substr(0, length));
+  bytes.remove_prefix(length == 0 ? 1 : length);
 }
 
 struct IconvCloser {
@@ -228,7 +222,9 @@ std::string localeToUtf8(const char* chars, std::size_t length) {
   }
   if (!cd) {
     // A UTF-8 locale, or a character set iconv does not know: keep what is UTF-8.
-    appendSanitizedUtf8(out, rest);
+    while (!rest.empty()) {
+      takeUtf8OrReplacement(out, rest);
+    }
     return out;
   }
   const auto handle = static_cast<iconv_t>(cd.get());
@@ -246,14 +242,7 @@ std::string localeToUtf8(const char* chars, std::size_t length) {
       continue;
     }
     // EILSEQ or EINVAL (a sequence cut off at the end): not text of this character set.
-    const std::size_t utf8 = utf8SequenceLength(rest);
-    if (utf8 == 0) {
-      out += kReplacementUtf8;
-      rest.remove_prefix(1);
-    } else {
-      out.append(rest.substr(0, utf8));
-      rest.remove_prefix(utf8);
-    }
+    takeUtf8OrReplacement(out, rest);
     iconv(handle, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
   }
   char* outPtr = buffer;

@@ -11,11 +11,12 @@ constexpr long kMaxWaitMilliseconds = 10L * 366 * 24 * 3600 * 1000;
 
 }  // namespace
 
+// The waiters are woken while the lock is held: a waiter sees the flag only after the unlock,
+// which is this call's last touch of the event, so it may destroy the event once its wait
+// returns (a thread's last act often is to signal that it is done).
 void Event::signal() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    signalled_ = true;
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  signalled_ = true;
   changed_.notify_all();
 }
 

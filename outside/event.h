@@ -1,5 +1,6 @@
 // Event: a manual-reset wake-up flag. signal() sets it and wakes every waiter; it stays set
-// until reset(). Thread safe.
+// until reset(). Thread safe. A waiter whose wait returned true may destroy the event at once,
+// even while the signalling thread is still returning from signal().
 #ifndef OUTSIDE_EVENT_H_
 #define OUTSIDE_EVENT_H_
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -59,6 +60,22 @@ TEST(EventTest, OneSignalWakesEveryWaiter) {
     waiter.join();
   }
   EXPECT_EQ(woken.load(), kWaiters);
+}
+
+// A thread's last act is to signal that it is done, and the waiter frees the event as soon as
+// it hears: signal() must not touch the event once a waiter can see it set (the thread sanitizer
+// and the address sanitizer report it when it does).
+TEST(EventTest, WaiterMayDestroyTheEventAsSoonAsItsWaitReturns) {
+  for (int round = 0; round < 50; ++round) {
+    auto event = std::make_unique<Event>();
+    std::thread signaller([done = event.get()] { done->signal(); });
+    const bool signalled = event->waitForSignal(5000);
+    if (signalled) {
+      event.reset();
+    }
+    signaller.join();
+    ASSERT_TRUE(signalled) << "round " << round;
+  }
 }
 
 TEST(EventTest, ResetEventMakesNextTimedWaitExpire) {

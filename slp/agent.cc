@@ -44,14 +44,20 @@ std::optional<pid_t> watchedPid(const Header& h) {
   return std::nullopt;
 }
 
+std::optional<AgentReply> withEnd(std::optional<std::vector<uint8_t>> bytes, bool ends) {
+  if (!bytes) {
+    return std::nullopt;
+  }
+  return AgentReply{std::move(*bytes), ends};
+}
+
 }  // namespace
 
 Agent::Agent(const DaemonSettings& settings, RegistrationStore& store)
     : settings_(settings), store_(store), responder_(store, settings.scopes) {}
 
-std::optional<std::vector<uint8_t>> Agent::handle(std::span<const uint8_t> request,
-                                                  const RequestContext& ctx,
-                                                  Clock::time_point now) {
+std::optional<AgentReply> Agent::handle(std::span<const uint8_t> request, const RequestContext& ctx,
+                                        Clock::time_point now) {
   DecodeResult decoded = decode(request);
   bool multicast = ctx.multicast || (decoded.flags & kFlagMcast) != 0;
   if (!decoded.message) {
@@ -65,14 +71,16 @@ std::optional<std::vector<uint8_t>> Agent::handle(std::span<const uint8_t> reque
       return std::nullopt;
     }
     Header h{0, decoded.xid, decoded.lang, {}};
-    return encodeReply(std::move(*body), h, ctx);
+    return withEnd(encodeReply(std::move(*body), h, ctx), false);
   }
   const Message& m = *decoded.message;
   auto body = dispatch(m, ctx, multicast, now);
   if (!body) {
     return std::nullopt;
   }
-  return encodeReply(std::move(*body), m.header, ctx);
+  bool ends = ctx.tcp && m.function() == Function::kSrvRqst &&
+              asksForDirectoryAgents(std::get<SrvRqst>(m.body));
+  return withEnd(encodeReply(std::move(*body), m.header, ctx), ends);
 }
 
 std::optional<Body> Agent::dispatch(const Message& m, const RequestContext& ctx, bool multicast,

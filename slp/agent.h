@@ -28,13 +28,21 @@ struct RequestContext {
   bool local = false;  // sent from this host (loopback interface or one of its addresses)
 };
 
+// One encoded reply. `endsExchange`: over TCP the agent closes the connection once the reply
+// is written, since the asker reads until then (the directory-agent question other libraries
+// put to the local agent before each lookup).
+struct AgentReply {
+  std::vector<uint8_t> bytes;
+  bool endsExchange = false;
+};
+
 class Agent {
  public:
   Agent(const DaemonSettings& settings, RegistrationStore& store);
 
-  // The encoded reply to `request`, or empty when none is due. Throws only std::bad_alloc.
-  std::optional<std::vector<uint8_t>> handle(std::span<const uint8_t> request,
-                                             const RequestContext& ctx, Clock::time_point now);
+  // The reply to `request`, or empty when none is due. Throws only std::bad_alloc.
+  std::optional<AgentReply> handle(std::span<const uint8_t> request, const RequestContext& ctx,
+                                   Clock::time_point now);
 
   // This host's addresses, compared with previous-responder lists.
   void setOwnAddresses(std::vector<uint32_t> addresses) { ownAddresses_ = std::move(addresses); }

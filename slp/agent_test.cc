@@ -38,8 +38,9 @@ class AgentTest : public ::testing::Test {
     if (!reply) {
       return std::nullopt;
     }
-    lastReplySize_ = reply->size();
-    DecodeResult d = decode(*reply);
+    lastReplySize_ = reply->bytes.size();
+    lastEndsExchange_ = reply->endsExchange;
+    DecodeResult d = decode(reply->bytes);
     EXPECT_TRUE(d.message) << d.reason;
     return d.message;
   }
@@ -58,6 +59,7 @@ class AgentTest : public ::testing::Test {
   Agent agent_{settings_, store_};
   Clock::time_point now_ = Clock::now();
   size_t lastReplySize_ = 0;
+  bool lastEndsExchange_ = false;
 };
 
 TEST_F(AgentTest, RegistersFromThisHostAndAnswersSrvRqst) {
@@ -174,6 +176,13 @@ TEST_F(AgentTest, AnswersDirectoryAndServiceAgentDiscovery) {
   EXPECT_EQ(da->function(), Function::kSrvRply);
   EXPECT_EQ(std::get<SrvRply>(da->body).error, kOk);
   EXPECT_TRUE(std::get<SrvRply>(da->body).urls.empty());
+  EXPECT_TRUE(lastEndsExchange_) << "the asker reads until the agent closes";
+  ASSERT_TRUE(send(request(SrvRqst{"", "DIRECTORY-AGENT", "", "", ""}), localTcp()));
+  EXPECT_TRUE(lastEndsExchange_);
+  ASSERT_TRUE(send(request(SrvRqst{"", "service:directory-agent", "", "", ""}), remoteUdp()));
+  EXPECT_FALSE(lastEndsExchange_) << "UDP has no connection to end";
+  ASSERT_TRUE(send(request(SrvRqst{"", "service:tolm.x", "DEFAULT", "", ""}), localTcp()));
+  EXPECT_FALSE(lastEndsExchange_) << "other requests leave the connection open";
   EXPECT_FALSE(
       send(request(SrvRqst{"", "service:directory-agent", "", "", ""}, kFlagMcast), multicast()));
 
@@ -226,6 +235,41 @@ TEST_F(AgentTest, MatchesPredicatesOnlyInTheRequestLanguage) {
   EXPECT_EQ(find("(public_key=0)", "en-GB"), 1u);
   EXPECT_EQ(find("(public_key=0)", "de"), 1u);
   EXPECT_EQ(find("(public_key=1)", "en"), 0u);
+}
+
+// RFC 2608: a type registered in the request's scope, but only in other languages, is
+// answered with LANGUAGE_NOT_SUPPORTED (silence by multicast), as for attribute requests.
+TEST_F(AgentTest, AnswersLanguageNotSupportedForATypeOnlyInOtherLanguages) {
+  ASSERT_EQ(registerUrl("service:tolm.x://de", "(public_key=0)", localTcp(), "de"), kOk);
+  auto find = [&](const std::string& filter, const std::string& lang, const RequestContext& ctx,
+                  const std::string& type = "tolm.x") -> std::optional<SrvRply> {
+    Message m{Header{0, 9, lang, {}}, SrvRqst{"", type, "DEFAULT", filter, ""}};
+    auto reply = send(m, ctx);
+    if (!reply) {
+      return std::nullopt;
+    }
+    return std::get<SrvRply>(reply->body);
+  };
+  struct Case {
+    const char* filter;
+    const char* lang;
+    uint16_t error;
+    size_t urls;
+  };
+  for (const Case& c : {Case{"", "en", kLanguageNotSupported, 0},
+                        Case{"(public_key=0)", "en", kLanguageNotSupported, 0},
+                        Case{"(public_key=0)", "de-AT", kOk, 1}, Case{"", "DE", kOk, 1},
+                        Case{"(public_key=1)", "de", kOk, 0}}) {
+    auto r = find(c.filter, c.lang, remoteUdp());
+    ASSERT_TRUE(r) << c.filter << " " << c.lang;
+    EXPECT_EQ(r->error, c.error) << c.filter << " " << c.lang;
+    EXPECT_EQ(r->urls.size(), c.urls) << c.filter << " " << c.lang;
+  }
+  EXPECT_FALSE(find("", "en", multicast())) << "errors are not multicast";
+  EXPECT_EQ(find("", "en", remoteUdp(), "printer")->error, kOk) << "no such type at all";
+  ASSERT_EQ(registerUrl("service:tolm.x://en", "(public_key=1)"), kOk);
+  EXPECT_EQ(find("(public_key=0)", "en", remoteUdp())->error, kOk) << "registered in en too";
+  EXPECT_EQ(find("(public_key=0)", "en", remoteUdp())->urls.size(), 0u);
 }
 
 TEST_F(AgentTest, ListsServiceTypesByNamingAuthority) {

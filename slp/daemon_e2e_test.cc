@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -149,6 +150,54 @@ TEST_F(DaemonEndToEndTest, ToolRegistersFindsAndDeregisters) {
   EXPECT_NE(again.err.find("SLP_INVALID_REGISTRATION"), std::string::npos) << again.err;
   EXPECT_EQ(tool({"findsrvs"}).status, 2);
   EXPECT_EQ(tool({"bogus"}).status, 2);
+}
+
+// -s names the scopes of every command; registrations outside the agent's scopes fail.
+TEST_F(DaemonEndToEndTest, ToolHonoursScopesInEveryCommand) {
+  config_ = dir_->write("scopes.conf", testing::testConfig("net.slp.useScopes = DEFAULT,OTHER\n"));
+  DaemonChild daemon(config_);
+  const std::string url = "service:tolm.x://192.0.2.1:3456";
+  CommandResult r = tool({"-s", "OTHER", "register", url});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(tool({"-s", "DEFAULT", "findsrvs", "tolm.x"}).out, "");
+  EXPECT_EQ(tool({"-s", "OTHER", "findsrvs", "tolm.x"}).out, url + ",10800\n");
+  CommandResult wrong = tool({"-s", "DEFAULT", "deregister", url});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("SLP_SCOPE_NOT_SUPPORTED"), std::string::npos) << wrong.err;
+  EXPECT_EQ(tool({"-s", "OTHER", "deregister", url}).status, 0);
+  EXPECT_EQ(tool({"findsrvs", "tolm.x"}).out, "");
+  CommandResult unknown = tool({"-s", "ELSEWHERE", "register", url});
+  EXPECT_EQ(unknown.status, 1) << "the agent serves no such scope";
+  EXPECT_NE(unknown.err.find("SLP_SCOPE_NOT_SUPPORTED"), std::string::npos) << unknown.err;
+  for (const char* lifetime : {"7x", "x7", "", "0", "65536", " 7", "7 "}) {
+    CommandResult bad = tool({"-t", lifetime, "register", url});
+    EXPECT_EQ(bad.status, 2) << "-t '" << lifetime << "'";
+    EXPECT_NE(bad.err.find("Usage: vslptool"), std::string::npos) << lifetime;
+  }
+  EXPECT_EQ(tool({"findsrvs", "tolm.x"}).out, "") << "refused options register nothing";
+}
+
+// scripts/run starts an agent unless one answers on this host; an agent in another network
+// namespace of the same machine, which a process listing shows, must not count.
+TEST_F(DaemonEndToEndTest, RunScriptAsksTheAgentWhetherOneRuns) {
+  const char* source = std::getenv("NVO_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const std::string check = std::string(source) + "/scripts/slp-agent-answers";
+  auto answers = [&] {
+    return testing::runCommand({check, testing::buildProgram("vslptool")}, {"VSLP_CONF=" + config_},
+                               20s)
+        .status;
+  };
+  EXPECT_EQ(answers(), 1) << "no agent at all";
+  {
+    DaemonChild peer(config_, 0xc0000202, "peer");  // 192.0.2.2, the other namespace
+    EXPECT_EQ(testing::runCommand({"pgrep", "-x", "vslpd"}, {}, 5s).status, 0)
+        << "a process listing shows the other namespace's agent";
+    EXPECT_EQ(answers(), 1) << "the other namespace's agent does not answer here";
+    DaemonChild local(config_);
+    EXPECT_EQ(answers(), 0) << "this host's agent answers";
+  }
+  EXPECT_EQ(answers(), 1) << "both stopped";
 }
 
 TEST_F(DaemonEndToEndTest, ToolReportsAMissingAgent) {

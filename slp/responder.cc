@@ -27,6 +27,10 @@ constexpr const char* kServiceAgent = "service-agent";
 
 }  // namespace
 
+bool asksForDirectoryAgents(const SrvRqst& request) {
+  return normalizeServiceType(request.serviceType) == kDirectoryAgent;
+}
+
 Responder::Responder(const RegistrationStore& store, std::string scopes)
     : store_(store), scopes_(std::move(scopes)) {}
 
@@ -44,7 +48,7 @@ std::optional<Body> Responder::answer(const SrvRqst& request, const std::string&
   if (!request.spi.empty()) {
     return fail<SrvRply>(kAuthenticationUnknown, ctx);
   }
-  if (type == kDirectoryAgent) {
+  if (asksForDirectoryAgents(request)) {
     // Not a directory agent: a unicast question (other libraries ask the local agent for
     // known DAs before each lookup) gets an empty answer, a multicast one none.
     return fail<SrvRply>(kOk, ctx);
@@ -62,18 +66,28 @@ std::optional<Body> Responder::answer(const SrvRqst& request, const std::string&
   SrvRply reply;
   std::set<std::string> seenUrls;
   std::string language = primaryLanguage(lang);
+  bool inLanguage = false;
+  bool inOtherLanguage = false;
   for (const Registration& r : store_.all()) {
     if (!inScope(r, request.scopes, ctx.now) ||
         !serviceTypeMatches(request.serviceType, r.serviceType)) {
       continue;
     }
-    if (!predicate->matchesAll() &&
-        (primaryLanguage(r.lang) != language || !predicate->matches(r.attrs))) {
+    bool sameLanguage = primaryLanguage(r.lang) == language;
+    inLanguage = inLanguage || sameLanguage;
+    inOtherLanguage = inOtherLanguage || !sameLanguage;
+    // Without a predicate the language of a registration does not matter, as long as the
+    // type is registered in the request's language at all.
+    if (!predicate->matchesAll() && (!sameLanguage || !predicate->matches(r.attrs))) {
       continue;
     }
     if (seenUrls.insert(r.url).second) {
       reply.urls.push_back(UrlEntry{r.remaining(ctx.now), r.url, {}});
     }
+  }
+  // RFC 2608: the type is registered in this scope, but not in the requested language.
+  if (!inLanguage && inOtherLanguage) {
+    return fail<SrvRply>(kLanguageNotSupported, ctx);
   }
   if (reply.urls.empty() && ctx.multicast) {
     return std::nullopt;

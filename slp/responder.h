@@ -21,6 +21,9 @@ struct QueryContext {
   Clock::time_point now;
 };
 
+// True for a request for "service:directory-agent" (DAAdverts).
+bool asksForDirectoryAgents(const SrvRqst& request);
+
 class Responder {
  public:
   // `scopes`: the agent's scopes, advertised in SAAdverts.

@@ -166,7 +166,7 @@ void ServiceLoop::serveUdp() {
     // address (martians; accept_local is off by default), so the source identifies this host.
     ctx.local = isOwnAddress(d->from.addr);
     auto reply = agent_.handle(d->data, ctx, Clock::now());
-    if (reply && !sendDatagram(udp_.get(), *reply, d->from, ctx.localAddress)) {
+    if (reply && !sendDatagram(udp_.get(), reply->bytes, d->from, ctx.localAddress)) {
       logMessage(LOG_DEBUG, "ServiceLoop::serveUdp reply to %s failed: %s",
                  addressText(d->from.addr).c_str(), std::strerror(errno));
     }
@@ -203,13 +203,16 @@ bool ServiceLoop::serveConnection(TcpConnection& c, short revents) {
     RequestContext ctx{c.peer(), c.localAddress(), false, true, c.local()};
     auto reply = agent_.handle(*message, ctx, now);
     if (reply) {
-      c.queueReply(std::move(*reply));
+      c.queueReply(std::move(reply->bytes), reply->endsExchange);
       if (!c.flush(now)) {
         return false;
       }
     }
   }
-  return !c.wantsWrite() || (revents & POLLOUT) == 0 || c.flush(now);
+  if (c.wantsWrite() && (revents & POLLOUT) != 0 && !c.flush(now)) {
+    return false;
+  }
+  return !c.done();
 }
 
 }  // namespace vslp

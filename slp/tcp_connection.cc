@@ -44,7 +44,7 @@ bool TcpConnection::receive(Clock::time_point now) {
 }
 
 std::optional<std::vector<uint8_t>> TcpConnection::takeMessage() {
-  if (!output_.empty() || input_.size() < 5) {
+  if (!output_.empty() || last_ || input_.size() < 5) {
     return std::nullopt;
   }
   auto length = peekLength(input_);
@@ -56,9 +56,10 @@ std::optional<std::vector<uint8_t>> TcpConnection::takeMessage() {
   return message;
 }
 
-void TcpConnection::queueReply(std::vector<uint8_t> reply) {
+void TcpConnection::queueReply(std::vector<uint8_t> reply, bool last) {
   output_ = std::move(reply);
   written_ = 0;
+  last_ = last;
 }
 
 bool TcpConnection::flush(Clock::time_point now) {

@@ -35,12 +35,15 @@ class TcpConnection {
   // The next complete message, if one is buffered and no reply is pending.
   std::optional<std::vector<uint8_t>> takeMessage();
 
-  void queueReply(std::vector<uint8_t> reply);
+  // `last`: nothing more is read or answered; the connection is done once it is written.
+  void queueReply(std::vector<uint8_t> reply, bool last);
   // Writes what it can. False when the connection failed.
   bool flush(Clock::time_point now);
 
-  bool wantsRead() const { return output_.empty(); }
+  bool wantsRead() const { return output_.empty() && !last_; }
   bool wantsWrite() const { return !output_.empty(); }
+  // The last reply is written: close the connection.
+  bool done() const { return last_ && output_.empty(); }
   Clock::time_point lastActivity() const { return lastActivity_; }
 
  private:
@@ -52,6 +55,7 @@ class TcpConnection {
   std::vector<uint8_t> input_;
   std::vector<uint8_t> output_;
   size_t written_ = 0;
+  bool last_ = false;
 };
 
 }  // namespace vslp

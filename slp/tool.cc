@@ -1,5 +1,6 @@
 #include "slp/tool.h"
 
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -187,12 +188,15 @@ long parseOptions(const std::vector<std::string>& args) {
       case 'u':
         gOptions.agent = v;
         break;
-      case 't':
-        gOptions.lifetime = std::strtol(v.c_str(), nullptr, 10);
-        if (gOptions.lifetime < 1 || gOptions.lifetime > 65535) {
+      case 't': {
+        // The whole value must be the number: "7x" is refused, not read as 7.
+        auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), gOptions.lifetime);
+        if (ec != std::errc() || end != v.data() + v.size() || gOptions.lifetime < 1 ||
+            gOptions.lifetime > 65535) {
           return -1;
         }
         break;
+      }
       default:
         return -1;
     }
@@ -214,6 +218,10 @@ std::optional<Client> makeClient() {
   }
   if (!gOptions.interfaces.empty()) {
     p.set("net.slp.interfaces", gOptions.interfaces);
+  }
+  // Registrations go into the configured scopes; -s names them for every command.
+  if (!gOptions.scopes.empty()) {
+    p.set("net.slp.useScopes", gOptions.scopes);
   }
   // Registrations made with the tool outlive it; they must not be bound to its process.
   p.set("net.slp.watchRegistrationPID", "false");

@@ -49,22 +49,14 @@ int TolmDaemon::doSlpRegister() {
 
 void TolmDaemon::removeStaleEntries(const teska::NetworkInterfaces& interfaces) {
   // URLs of this host left by an earlier run, on any port; withdrawn after the search handle
-  // is closed.
+  // is closed. Only this host's agent can hold them, so only it is asked.
   std::vector<std::string> stale;
   {
     SlpSession session(reportSlpError);
     if (session.openError() != 0) {
       return;
     }
-    for (const std::string& url : session.findServices(kServiceType)) {
-      std::optional<std::string> host = SlpSession::hostOf(url);
-      for (std::size_t i = 0; host && i < interfaces.count(); ++i) {
-        if (*host == interfaces[i].getIPAddressString()) {
-          stale.push_back(url);
-          break;
-        }
-      }
-    }
+    stale = frame::urlsOfThisHost(session.findLocalServices(kServiceType), interfaces);
   }
   for (const std::string& url : stale) {
     doSlpDeregister(url);

@@ -1,9 +1,9 @@
 // Native methods of com.orvanta.nvo.api.tolm.TolmClient: event client contexts behind int
 // handles (see ContextTable) and signalling through TolmClient.
 //
-// Invalid handles and unexpected C++ exceptions raise java/io/IOException with fixed texts;
-// failures of the event client itself come back as its negative results. No C++ exception
-// leaves these functions.
+// Invalid handles, null data arrays and unexpected C++ exceptions raise java/io/IOException
+// with fixed texts; failures of the event client itself come back as its negative results.
+// No C++ exception leaves these functions.
 #include <jni.h>
 
 #include <exception>
@@ -18,10 +18,14 @@ namespace vokra {
 namespace {
 
 // Signals through a live context; the array elements and name characters are released on
-// every path (mode 0 for the elements). A null name counts as empty, a null array as an empty
-// payload.
+// every path (mode 0 for the elements). A null array is refused before anything else (an empty
+// payload is an empty array); a null name counts as empty.
 jint signalThrough(JNIEnv* env, TolmContext& context, jstring eventName, jbyteArray data,
                    jint staggerType, jint reserved) {
+  if (data == nullptr) {
+    throwIOException(env, "Null data array passed to signalEvent");
+    return 0;
+  }
   if (eventName == nullptr) {
     return TolmClient::kEmptyEventName;
   }
@@ -29,9 +33,9 @@ jint signalThrough(JNIEnv* env, TolmContext& context, jstring eventName, jbyteAr
   if (name.get() == nullptr) {
     return 0;  // OutOfMemoryError pending
   }
-  const jsize length = data != nullptr ? env->GetArrayLength(data) : 0;
+  const jsize length = env->GetArrayLength(data);
   const ByteElements elements(env, data);
-  if (data != nullptr && elements.get() == nullptr) {
+  if (elements.get() == nullptr) {
     return 0;  // OutOfMemoryError pending
   }
   try {

@@ -282,4 +282,51 @@ TEST_F(DirectoryAccessTest, WhoChangesWhat) {
   EXPECT_EQ(server_->ldapWhoami(kPc2Id).exitCode, kSuccess);
 }
 
+TEST_F(DirectoryAccessTest, LinksNeverOpenAnotherComputerNorFollowACraftedName) {
+  // An action whose name holds filter characters, linked to pc1's container, reaches pc1.
+  const std::string action = "cn=Update (weekly*),ou=Actions,o=orvanta";
+  ASSERT_EQ(server_
+                ->ldapAdd(kAdmin,
+                          "dn: " + action + "\nobjectClass: orvantaaction\ncn: Update (weekly*)\n")
+                .exitCode,
+            kSuccess);
+  ASSERT_EQ(modify(kAdmin, "dn: " + kLab + "\nchangetype: modify\nadd: orvantalink\norvantalink: " +
+                               action + "\n"),
+            kSuccess);
+  EXPECT_TRUE(sees(kPc1Id, action));
+  EXPECT_FALSE(sees(kOfficeId, action));
+
+  // Another computer linked to pc1, to its group or to its container stays closed to pc1.
+  for (const std::string& holder :
+       {kPc1, std::string("cn=Lab machines,ou=Groups,o=orvanta"), kLab}) {
+    ASSERT_EQ(modify(kAdmin, "dn: " + holder +
+                                 "\nchangetype: modify\nadd: orvantalink\norvantalink: " + kOffice +
+                                 "\n"),
+              kSuccess)
+        << holder;
+  }
+  EXPECT_FALSE(sees(kPc1Id, kOffice));
+  EXPECT_FALSE(sees(kPc1Id, "cn=bash," + kOffice));
+
+  // A computer whose name decodes, inside a search filter, to pc1's DN ("," and "=" are
+  // escaped as \2C and \3D in the normalized DN) gets neither pc1's group links nor anything
+  // else through a filter: its own links only.
+  const std::string impostor = "cn=lab-pc1-00:16:3e:00:00:01\\,ou\\=Lab,ou=Workstations,o=orvanta";
+  ASSERT_EQ(
+      server_
+          ->ldapAdd(kAdmin, "dn: " + impostor +
+                                "\nobjectClass: orvantacomputer\nobjectClass: orvantalinkholder\n"
+                                "cn: lab-pc1-00:16:3e:00:00:01,ou=Lab\n"
+                                "orvantalink: cn=Office printer,ou=Printers,o=orvanta\n")
+          .exitCode,
+      kSuccess);
+  ASSERT_EQ(server_->ldapPasswd(kAdmin, impostor, "impostor secret").exitCode, kSuccess);
+  const Identity impostorId{impostor, "impostor secret"};
+  EXPECT_TRUE(sees(impostorId, impostor));
+  EXPECT_TRUE(sees(impostorId, "cn=Office printer,ou=Printers,o=orvanta"));
+  EXPECT_FALSE(sees(impostorId, "cn=Lab printer,ou=Printers,o=orvanta"));
+  EXPECT_FALSE(sees(impostorId, "cn=Nightly inventory,ou=Actions,o=orvanta"));
+  EXPECT_FALSE(sees(impostorId, kPc1));
+}
+
 }  // namespace

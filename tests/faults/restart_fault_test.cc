@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,8 +72,10 @@ TEST_F(RestartFaultTest, KillNineDuringARegistrationBurstLosesNothingFlushed) {
     startDaemon();
     // Three clients register one new event after another until the daemon dies under them.
     // Their short random pauses let the Registry's queue run empty now and then, so batches
-    // end (and are flushed) all through the burst.
-    std::atomic<int> answered{0};
+    // end (and are flushed) all through the burst. `dead` is set before the kill is sent, so a
+    // client whose connection is refused while it is still false met a daemon that stopped
+    // listening by itself.
+    std::atomic<int> answered{0}, refusedAlive{0}, refusedAfterKill{0};
     std::atomic<bool> dead{false};
     std::vector<std::thread> clients;
     for (int c = 0; c < 3; ++c) {
@@ -79,8 +83,15 @@ TEST_F(RestartFaultTest, KillNineDuringARegistrationBurstLosesNothingFlushed) {
         for (int i = 0; i < 2000 && !dead; ++i) {
           const std::string event = "burst." + std::to_string(attempt) + "." + std::to_string(c) +
                                     "." + std::to_string(i);
-          auto reply = nvo_test::exchange(
-              port(), registerRequest(listener.address(), listener.port(), event), 5s);
+          std::optional<nvo_test::Answer> reply;
+          try {
+            reply = nvo_test::exchange(
+                port(), registerRequest(listener.address(), listener.port(), event), 5s);
+          } catch (const std::runtime_error&) {
+            // Refused: after the kill, the expected end of this client's burst.
+            ++(dead ? refusedAfterKill : refusedAlive);
+            return;
+          }
           if (reply && reply->result == 0) {
             ++answered;
           }
@@ -91,10 +102,12 @@ TEST_F(RestartFaultTest, KillNineDuringARegistrationBurstLosesNothingFlushed) {
     }
     const int killAfter = std::uniform_int_distribution<int>(20, 400)(random);
     nvo_test::waitUntil([&] { return answered >= killAfter; }, 30s);
-    daemon().sendSignal(SIGKILL);
     dead = true;
+    daemon().sendSignal(SIGKILL);
     for (std::thread& client : clients)
       client.join();
+    EXPECT_EQ(refusedAlive, 0) << "attempt " << attempt
+                               << ": connections refused before the kill was sent";
     ASSERT_TRUE(daemon().waitForExit(10s)) << "attempt " << attempt;
     daemon().waitForLine("output closed", 2s);  // waits for the rest of the log
     const std::set<std::string> durable = durableEvents(daemon().lines());
@@ -128,9 +141,9 @@ TEST_F(RestartFaultTest, KillNineDuringARegistrationBurstLosesNothingFlushed) {
       }
     }
     (outcome == Outcome::kIntact ? intact : outcome == Outcome::kRecreated ? recreated : lost)++;
-    std::cout << "kill -9 attempt " << attempt << ": killed after " << answered << " answers, "
-              << batches << " batches, " << durable.size() << " flushed, " << listed.size()
-              << " listed after restart: "
+    std::cout << "kill -9 attempt " << attempt << ": killed after " << answered << " answers ("
+              << refusedAfterKill << " refused after it), " << batches << " batches, "
+              << durable.size() << " flushed, " << listed.size() << " listed after restart: "
               << (outcome == Outcome::kIntact      ? "intact"
                   : outcome == Outcome::kRecreated ? "re-created"
                                                    : "LOST")

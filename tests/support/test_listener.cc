@@ -210,9 +210,12 @@ void TestListener::handleNotify(int fd, const uint8_t* header, int32_t length) {
         waitReadable(stopPipe_[0], deadlineIn(options_.answerDelay))) {
       return;
     }
+    // Taken before the write: read after it, a preempted listener thread could stamp its ACK
+    // later than the daemon's next notification arrives elsewhere.
+    const auto sending = std::chrono::steady_clock::now();
     if (writeAll(fd, "ACK!", 4, deadlineIn(kIoTimeout))) {
       std::lock_guard<std::mutex> lock(mutex_);
-      arrivals_[index].acknowledged = std::chrono::steady_clock::now();
+      arrivals_[index].acknowledged = sending;
     }
   } else if (options_.notify == NotifyMode::kSilent) {
     holdUntilClosed(fd);

@@ -57,7 +57,8 @@ struct Arrival {
   std::vector<uint8_t> packet;                 // the whole packet: 12 header bytes and the body
   uint64_t sequence = 0;                       // process-wide arrival order across all listeners
   std::chrono::steady_clock::time_point when;  // when the packet was read
-  std::optional<std::chrono::steady_clock::time_point> acknowledged;  // when the ACK was sent
+  // Just before the ACK was written (set once the write succeeded).
+  std::optional<std::chrono::steady_clock::time_point> acknowledged;
 };
 
 class TestListener {

@@ -20,6 +20,7 @@ public final class TolmClientTest {
     } else {
       check.test("handles are distinct and positive", TolmClientTest::distinctHandles);
       check.test("empty or null event name gives -9", TolmClientTest::emptyName);
+      check.test("a null data array is refused", TolmClientTest::nullData);
       check.test("stale handles are refused", TolmClientTest::staleHandles);
       check.test("forged handles are refused", TolmClientTest::forgedHandles);
       check.test("handles from many threads", TolmClientTest::manyThreads);
@@ -45,7 +46,21 @@ public final class TolmClientTest {
     try (TolmClient client = new TolmClient()) {
       Check.equal(-9, client.signal("", new byte[] {1, 2}, 0), "empty name");
       Check.equal(-9, client.signal(null, new byte[] {1, 2}, 2), "null name");
-      Check.equal(-9, client.signal("", null, 1), "empty name, null data");
+      Check.equal(-9, client.signal("", new byte[0], 1), "empty name, empty data");
+    }
+  }
+
+  private static void nullData() throws Exception {
+    try (TolmClient client = new TolmClient()) {
+      for (int stagger = 0; stagger < 3; stagger++) {
+        final int type = stagger;
+        Check.raises("Null data array passed to signalEvent",
+            () -> client.signal("some.event", null, type));
+      }
+      Check.raises("Null data array passed to signalEvent", () -> client.signal("", null, 0));
+      Check.raises("Null data array passed to signalEvent", () -> client.signal(null, null, 0));
+      // The context stays usable after the refusal.
+      Check.equal(-9, client.signal("", new byte[] {1}, 0), "empty name after a refusal");
     }
   }
 
@@ -107,7 +122,9 @@ public final class TolmClientTest {
   private static void noServer() throws Exception {
     try (TolmClient client = new TolmClient()) {
       Check.equal(-7, client.signal("some.event", new byte[] {1, 2, 3}, 0), "first call");
-      Check.equal(-7, client.signal("some.event", null, 2), "second call");
+      Check.equal(-7, client.signal("some.event", new byte[0], 2), "second call, empty data");
+      Check.raises("Null data array passed to signalEvent",
+          () -> client.signal("some.event", null, 2));
     }
   }
 }
