@@ -22,22 +22,6 @@ void reportSlpError(int error) {
              << ": Received error error registering with SLP - " << error << std::endl;
 }
 
-// The URLs an earlier run on this host left, whatever their port. Only this host's agent can
-// hold them, so only it is asked.
-void removeStaleUrls(const teska::NetworkInterfaces& interfaces) {
-  std::vector<std::string> stale;
-  {
-    SlpSession session(reportSlpError);
-    if (session.openError() != 0) {
-      return;
-    }
-    stale = frame::urlsOfThisHost(session.findLocalServices(kServiceType), interfaces);
-  }
-  for (const std::string& url : stale) {
-    doSlpDeregister(url);
-  }
-}
-
 }  // namespace
 
 std::string serviceUrl(uint32_t address, uint16_t port) {
@@ -46,7 +30,10 @@ std::string serviceUrl(uint32_t address, uint16_t port) {
 
 int doSlpRegister(uint16_t port) {
   teska::NetworkInterfaces interfaces(false);
-  removeStaleUrls(interfaces);
+  // What an earlier run on this host left, whatever its port.
+  for (const std::string& url : frame::findStaleUrls(kServiceType, interfaces, reportSlpError)) {
+    doSlpDeregister(url);
+  }
   SlpSession session(reportSlpError);
   if (session.openError() != 0) {
     agentLog() << LogStream::critical

@@ -103,4 +103,14 @@ std::vector<std::string> urlsOfThisHost(const std::vector<std::string>& urls,
   return found;
 }
 
+std::vector<std::string> findStaleUrls(const std::string& serviceType,
+                                       const teska::NetworkInterfaces& interfaces,
+                                       SlpSession::ErrorReport report) {
+  SlpSession session(report);
+  if (session.openError() != 0) {
+    return {};
+  }
+  return urlsOfThisHost(session.findLocalServices(serviceType), interfaces);
+}
+
 }  // namespace frame

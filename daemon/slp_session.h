@@ -60,6 +60,12 @@ class SlpSession {
 std::vector<std::string> urlsOfThisHost(const std::vector<std::string>& urls,
                                         const teska::NetworkInterfaces& interfaces);
 
+// This host's URLs of `serviceType` that its agent holds, found through a session of its own
+// that is closed before the caller withdraws them; none when no session could be opened.
+std::vector<std::string> findStaleUrls(const std::string& serviceType,
+                                       const teska::NetworkInterfaces& interfaces,
+                                       SlpSession::ErrorReport report);
+
 }  // namespace frame
 
 #endif  // DAEMON_SLP_SESSION_H_

@@ -50,15 +50,7 @@ int TolmDaemon::doSlpRegister() {
 void TolmDaemon::removeStaleEntries(const teska::NetworkInterfaces& interfaces) {
   // URLs of this host left by an earlier run, on any port; withdrawn after the search handle
   // is closed. Only this host's agent can hold them, so only it is asked.
-  std::vector<std::string> stale;
-  {
-    SlpSession session(reportSlpError);
-    if (session.openError() != 0) {
-      return;
-    }
-    stale = frame::urlsOfThisHost(session.findLocalServices(kServiceType), interfaces);
-  }
-  for (const std::string& url : stale) {
+  for (const std::string& url : frame::findStaleUrls(kServiceType, interfaces, reportSlpError)) {
     doSlpDeregister(url);
   }
 }
