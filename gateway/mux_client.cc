@@ -71,9 +71,13 @@ struct MUXClient::Session {
   struct Route {
     std::string url;
     std::unique_ptr<LdapDirectory> directory;
+    std::unique_ptr<CommandEngine> engine;
   };
 
   LdapDirectory primary;
+  // One engine per connection for the session's life, so what an engine learns of its
+  // directory once (the naming contexts) is not asked again before every command.
+  std::unique_ptr<CommandEngine> primaryEngine;
   std::string authname;
   std::string password;
   std::map<std::string, Route> routes;  // by category; LDAP URLs only
@@ -82,25 +86,27 @@ struct MUXClient::Session {
   ApiContext api;
   bool open = false;
 
-  // The directory that runs commands of `category`: its route's, opened now when it was not,
-  // or the primary one.
-  Directory& directoryFor(const std::string& category) {
+  // The engine that runs commands of `category`: its route's, whose connection is opened now
+  // when it was not, or the primary one.
+  CommandEngine& engineFor(const std::string& category) {
     const auto found = routes.find(category);
     if (found == routes.end()) {
-      return primary;
+      return *primaryEngine;
     }
     Route& route = found->second;
     if (route.directory == nullptr) {
       auto directory = std::make_unique<LdapDirectory>();
       directory->open(route.url, authname, password);
+      route.engine = std::make_unique<CommandEngine>(*directory);
       route.directory = std::move(directory);
     }
-    return *route.directory;
+    return *route.engine;
   }
 
   // Unbinds every connection and forgets the credentials.
   void closeAll() {
     routes.clear();
+    primaryEngine.reset();
     primary.close();
     authname.clear();
     password.clear();
@@ -142,6 +148,7 @@ bool MUXClient::initSession(std::string document) {
   } catch (const DirectoryError&) {
     return false;
   }
+  session.primaryEngine = std::make_unique<CommandEngine>(session.primary);
   session.authname = primary.authname;
   session.password = primary.password;
   session.api.identity = primary.objectname.empty() ? primary.authname : primary.objectname;
@@ -151,7 +158,7 @@ bool MUXClient::initSession(std::string document) {
       continue;  // the primary's own routes need no second connection; others are never used
     }
     for (const CategoryRoute& route : gateway.routes) {
-      session.routes.emplace(route.name, Session::Route{gateway.url, nullptr});
+      session.routes.emplace(route.name, Session::Route{gateway.url, nullptr, nullptr});
     }
   }
   session.open = true;
@@ -171,8 +178,7 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
     } else {
       const DOM_Node root = session.command.getRoot();
       try {
-        CommandEngine engine(session.directoryFor(XMLParser::getAttributeValue(root, "cat")));
-        reply = engine.execute(root);
+        reply = session.engineFor(XMLParser::getAttributeValue(root, "cat")).execute(root);
       } catch (const DirectoryError& error) {
         // A routed connection that could not be opened.
         reply = errorReply(error.code(), error.what());

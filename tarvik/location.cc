@@ -1,0 +1,47 @@
+#include "tarvik/location.h"
+
+namespace tarvik {
+
+LocationEntry rootEntry() {
+  return LocationEntry{"", "Top", ""};
+}
+
+LocationState::LocationState() : current_(rootEntry()), stack_{rootEntry()} {}
+
+void LocationState::enter(const LocationEntry& child) {
+  current_ = child;
+  stack_.push_back(child);
+  ++depth_;
+}
+
+bool LocationState::up(int levels) {
+  if (depth_ == 0) {
+    return false;
+  }
+  for (int i = 0; i < levels && depth_ > 0; ++i) {
+    stack_.pop_back();
+    --depth_;
+  }
+  current_ = stack_.back();
+  return true;
+}
+
+bool LocationState::toRoot() {
+  return up(depth_);
+}
+
+void ChildListing::store(const LocationEntry& entry) {
+  entries_.insert_or_assign(entry.displayName, entry);
+}
+
+const LocationEntry* ChildListing::find(const std::string& displayName) const {
+  auto it = entries_.find(displayName);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+void ChildListing::discard() {
+  entries_.clear();
+  loaded_ = false;
+}
+
+}  // namespace tarvik
