@@ -23,8 +23,7 @@ int secondsLeft(Clock::time_point deadline) {
 // socket's time-out set to the seconds still left) until done or out of time. Each successful
 // step moves at least one byte, so `total` bounds the rounds.
 template <class Step>
-bool moveAll(std::size_t total, int seconds, Step step) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(std::max(seconds, 0));
+bool moveAll(std::size_t total, Clock::time_point deadline, Step step) {
   std::size_t done = 0;
   while (done < total) {
     int left = secondsLeft(deadline);
@@ -43,22 +42,32 @@ bool moveAll(std::size_t total, int seconds, Step step) {
   return true;
 }
 
+Clock::time_point deadlineIn(int seconds) {
+  return Clock::now() + std::chrono::seconds(std::max(seconds, 0));
+}
+
 }  // namespace
 
 bool readExactly(InetSocket& socket, std::span<uint8_t> buffer, int seconds) {
-  bool complete = moveAll(buffer.size(), seconds, [&](std::size_t done, int chunk, int left) {
-    socket.setReadTimeout(left);
-    return socket.read(buffer.data() + done, chunk, false);
-  });
+  bool complete = readExactlyBy(socket, buffer, deadlineIn(seconds));
   socket.setReadTimeout(seconds);
   return complete;
 }
 
-bool writeAll(InetSocket& socket, std::span<const uint8_t> bytes, int seconds) {
-  bool complete = moveAll(bytes.size(), seconds, [&](std::size_t done, int chunk, int left) {
-    socket.setWriteTimeout(left);
-    return socket.write(bytes.data() + done, chunk, false);
+bool readExactlyBy(InetSocket& socket, std::span<uint8_t> buffer,
+                   std::chrono::steady_clock::time_point deadline) {
+  return moveAll(buffer.size(), deadline, [&](std::size_t done, int chunk, int left) {
+    socket.setReadTimeout(left);
+    return socket.read(buffer.data() + done, chunk, false);
   });
+}
+
+bool writeAll(InetSocket& socket, std::span<const uint8_t> bytes, int seconds) {
+  bool complete =
+      moveAll(bytes.size(), deadlineIn(seconds), [&](std::size_t done, int chunk, int left) {
+        socket.setWriteTimeout(left);
+        return socket.write(bytes.data() + done, chunk, false);
+      });
   socket.setWriteTimeout(seconds);
   return complete;
 }

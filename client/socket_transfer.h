@@ -9,6 +9,7 @@
 #ifndef CLIENT_SOCKET_TRANSFER_H_
 #define CLIENT_SOCKET_TRANSFER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -21,6 +22,12 @@ namespace vokra {
 // InetSocket::read leaves it) or `seconds` is not above 0; the bytes read so far are then in
 // the front of `buffer`. Leaves the socket's read time-out at `seconds`.
 bool readExactly(InetSocket& socket, std::span<uint8_t> buffer, int seconds);
+
+// The same with one deadline for the whole buffer, so several reads can share one budget (a
+// read waits in whole seconds, so the last one may end up to a second after `deadline`). Leaves
+// the socket's read time-out at what the last read used.
+bool readExactlyBy(InetSocket& socket, std::span<uint8_t> buffer,
+                   std::chrono::steady_clock::time_point deadline);
 
 // Writes all of `bytes` within `seconds` in all; true when all went out. False when a write
 // failed (a peer that has gone: EPIPE or ECONNRESET, never SIGPIPE), the time ran out or

@@ -23,6 +23,8 @@ class UnNamedPipe {
   bool open();
   void close();
   bool isOpen() const;
+  // The read end's descriptor (-1 when closed), for a loop that waits on several at once.
+  int readDescriptor() const { return readFd_.load(); }
 
   // Writes one int. Async-signal-safe (a single write(2) on a non-blocking descriptor, errno
   // preserved); false when the pipe is closed or full. Never blocks, so a handler that

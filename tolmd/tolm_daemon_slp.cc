@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "client/socket_util.h"
+#include "daemon/slp_session.h"
 #include "tolmd/daemon_log.h"
-#include "tolmd/slp_session.h"
 #include "tolmd/tolm_daemon.h"
 
 namespace tolmd {
@@ -14,6 +14,12 @@ constexpr char kUrlPrefix[] = "service:tolm.x://";
 constexpr char kAttributes[] = "(public_key=0)";
 constexpr unsigned short kLifetime = 65535;
 
+using frame::SlpSession;
+
+void reportSlpError(int error) {
+  daemonLog(kLogCrit, "tolmd: Received error error registering with SLP - %d", error);
+}
+
 }  // namespace
 
 std::string TolmDaemon::serviceUrl(uint32_t address) const {
@@ -23,7 +29,7 @@ std::string TolmDaemon::serviceUrl(uint32_t address) const {
 int TolmDaemon::doSlpRegister() {
   teska::NetworkInterfaces interfaces(false);
   removeStaleEntries(interfaces);
-  SlpSession session;
+  SlpSession session(reportSlpError);
   if (session.openError() != 0) {
     daemonLog(kLogCrit, "TolmDaemon::doSlpRegister failed to get SLP handle. err = %d",
               session.openError());
@@ -44,29 +50,13 @@ int TolmDaemon::doSlpRegister() {
 void TolmDaemon::removeStaleEntries(const teska::NetworkInterfaces& interfaces) {
   // URLs of this host left by an earlier run, on any port; withdrawn after the search handle
   // is closed. Only this host's agent can hold them, so only it is asked.
-  std::vector<std::string> stale;
-  {
-    SlpSession session;
-    if (session.openError() != 0) {
-      return;
-    }
-    for (const std::string& url : session.findLocalServices(kServiceType)) {
-      std::optional<std::string> host = SlpSession::hostOf(url);
-      for (std::size_t i = 0; host && i < interfaces.count(); ++i) {
-        if (*host == interfaces[i].getIPAddressString()) {
-          stale.push_back(url);
-          break;
-        }
-      }
-    }
-  }
-  for (const std::string& url : stale) {
+  for (const std::string& url : frame::findStaleUrls(kServiceType, interfaces, reportSlpError)) {
     doSlpDeregister(url);
   }
 }
 
 int TolmDaemon::doSlpDeregister(const std::string& url) {
-  SlpSession session;
+  SlpSession session(reportSlpError);
   if (session.openError() != 0) {
     daemonLog(kLogCrit, "TolmDaemon::doSlpDeregister failed to get SLP handle. err= %d",
               session.openError());

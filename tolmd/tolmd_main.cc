@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "daemon/daemon_frame.h"
 #include "outside/inet_server_socket_impl.h"
 #include "outside/socket_exception.h"
 #include "outside/unnamed_pipe.h"
-#include "tolmd/daemon_frame.h"
 #include "tolmd/daemon_log.h"
 #include "tolmd/event_db.h"
 #include "tolmd/event_db_exception.h"
@@ -22,6 +22,9 @@
 #include "tolmd/tolm_killer.h"
 
 namespace tolmd {
+
+using namespace frame;  // the shared daemon frame's steps
+
 namespace {
 
 constexpr char kProgramName[] = "tolmd";

@@ -3,14 +3,17 @@
 // only the unit's CapabilityBoundingSet and, as the unit says, no new privileges. Both are read
 // from the configured unit itself, so the test follows every change of a unit. Each daemon
 // must start, become nobody, serve (vslpd finds tolmd's registration; a signal reaches a
-// listener registered with tolmd) and stop cleanly, and tolmd must find its registrations
-// again after a restart.
+// listener registered with tolmd; brenxd enrols a workstation) and stop cleanly, and tolmd
+// must find its registrations again after a restart.
+#include <grp.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bitset>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -25,6 +28,7 @@
 #include "tests/support/daemon_process.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/service_sandbox.h"
+#include "tests/support/slapd_server.h"
 #include "tests/support/test_listener.h"
 
 namespace {
@@ -35,6 +39,7 @@ constexpr char kSetpriv[] = "/usr/bin/setpriv";
 constexpr char kSlpPidFile[] = "/run/vslpd.pid";
 constexpr char kTolmdUrl[] = "service:tolm.x://";
 constexpr char kNobodyUid[] = "65534";
+constexpr char kBrenxdConfig[] = "/etc/opt/nvo/brenxd.conf";
 
 // The rights a unit leaves its daemon.
 struct UnitRights {
@@ -203,6 +208,44 @@ TEST_F(UnitRightsTest, DaemonsServeWithTheRightsOfTheirUnits) {
     EXPECT_TRUE(listener.waitForNotifications(start, 20s)) << listener.notifyCount();
     stop(*tolmd, "tolmd.service");
   }
+  stop(*agent, "vslpd.service");
+}
+
+// brenxd with its unit's rights: it reads its configuration, becomes nobody, and enrols a
+// workstation through the directory, found by nvo-enrol through the SLP agent.
+TEST_F(UnitRightsTest, BrenxdEnrolsWithTheRightsOfItsUnit) {
+  if (std::string missing = nvo_test::SlapdServer::missingPieces(); !missing.empty()) {
+    GTEST_SKIP() << "no test directory: " << missing;
+  }
+  nvo_test::SlapdOptions options;
+  options.directoryModel = true;
+  nvo_test::SlapdServer directory(options);
+  std::filesystem::create_directories("/etc/opt/nvo");
+  std::ofstream(kBrenxdConfig, std::ios::trunc)
+      << "<brenxd><authentication><gateway><url>" << directory.uri() << "</url><authname>"
+      << nvo_test::SlapdServer::kAdminDn << "</authname><password>"
+      << nvo_test::SlapdServer::kAdminPassword << "</password><objectname>"
+      << nvo_test::SlapdServer::kAdminDn << "</objectname><primaryGateway/></gateway>"
+      << "</authentication><workstationcreation><creationLocation>o=orvanta</creationLocation>"
+      << "</workstationcreation></brenxd>";
+  ASSERT_EQ(::chmod(kBrenxdConfig, 0640), 0);
+  ASSERT_EQ(::chown(kBrenxdConfig, 0, ::getgrnam("nogroup")->gr_gid), 0);
+
+  const std::optional<pid_t> agent =
+      startAsUnit("vslpd.service", nvo_test::buildBinary("vslpd"), kSlpPidFile);
+  ASSERT_TRUE(agent);
+  ASSERT_TRUE(nvo_test::waitForSlpAgent(10s)) << "vslpd does not answer on port 427";
+  const std::optional<pid_t> brenxd =
+      startAsUnit("brenxd.service", nvo_test::buildBinary("brenxd"), "/run/brenxd.pid");
+  ASSERT_TRUE(brenxd);
+  const nvo_test::RunResult enrolled = nvo_test::runProgram(
+      nvo_test::buildBinary("nvo-enrol"), {"--name", "unit", "--mac", "52:54:00:00:0a:01"}, 40s,
+      sandbox_.environment());
+  EXPECT_EQ(enrolled.exitCode, 0);
+  ASSERT_FALSE(enrolled.lines.empty());
+  EXPECT_EQ(enrolled.lines.front().rfind("<authentication><gateway>", 0), 0u);
+  EXPECT_EQ(directory.searchSubtree("cn=unit-52:54:00:00:0a:01,o=orvanta").size(), 1u);
+  stop(*brenxd, "brenxd.service");
   stop(*agent, "vslpd.service");
 }
 

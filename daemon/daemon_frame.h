@@ -2,6 +2,8 @@
 // functions parameterised by the program's name, so every daemon shares them. The steps do
 // no logging of their own; they report outcomes and the program words its messages.
 //
+// Shared by tolmd and brenxd; vslpd keeps its own (libvslp stands alone).
+//
 // Typical order: parseOptions, programDirectory + pidFilePath, runningInstance (and
 // terminateInstance for -k), detach, OwnPidFile::write, the program's listening socket and
 // state, installSignalHandlers, dropPrivileges, start threads inside a ScopedSignalBlock, then
@@ -9,8 +11,8 @@
 //
 // Everything here runs in the main thread before (or, for the pipe, outside) the service
 // threads, except the signal handlers, which only write the signal number into the pipe.
-#ifndef TOLMD_DAEMON_FRAME_H_
-#define TOLMD_DAEMON_FRAME_H_
+#ifndef DAEMON_DAEMON_FRAME_H_
+#define DAEMON_DAEMON_FRAME_H_
 
 #include <signal.h>
 
@@ -23,7 +25,7 @@
 #include "outside/base_exception.h"
 #include "outside/unnamed_pipe.h"
 
-namespace tolmd {
+namespace frame {
 
 // Thrown when the frame cannot go on (the failed detach: "detach(): fork failed").
 class MainException : public teska::BaseException {
@@ -123,11 +125,12 @@ class OwnPidFile {
   bool written_ = false;
 };
 
-// Installs, for each of `signals` whose disposition is not "ignore", a handler that writes the
-// signal number as one int into `pipe` (which must outlive the handlers). A bus error raised
-// by a fault in the process itself is not reported but left to end the process, since
-// returning from it would only repeat the fault.
-void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals);
+// Installs, for each of `signals`, a handler that writes the signal number as one int into
+// `pipe` (which must outlive the handlers); with `keepIgnored`, signals whose disposition is
+// "ignore" are left so. A bus error raised by a fault in the process itself is not reported but
+// left to end the process, since returning from it would only repeat the fault.
+void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals,
+                           bool keepIgnored = true);
 // From now on the handlers write nowhere; call before the pipe goes away.
 void forgetSignalPipe();
 
@@ -156,6 +159,6 @@ struct PrivilegeDrop {
 // As root: clears the supplementary groups and takes `user`'s group and user id.
 PrivilegeDrop dropPrivileges(const std::string& user);
 
-}  // namespace tolmd
+}  // namespace frame
 
-#endif  // TOLMD_DAEMON_FRAME_H_
+#endif  // DAEMON_DAEMON_FRAME_H_

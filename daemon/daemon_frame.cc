@@ -1,4 +1,4 @@
-#include "tolmd/daemon_frame.h"
+#include "daemon/daemon_frame.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 
 #include "outside/pid_file.h"
 
-namespace tolmd {
+namespace frame {
 namespace {
 
 std::atomic<teska::UnNamedPipe*> gSignalPipe{nullptr};
@@ -251,11 +251,13 @@ void OwnPidFile::remove() {
   }
 }
 
-void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals) {
+void installSignalHandlers(teska::UnNamedPipe& pipe, std::span<const int> signals,
+                           bool keepIgnored) {
   gSignalPipe = &pipe;
   for (int signo : signals) {
     struct sigaction current {};
-    if (::sigaction(signo, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+    if (keepIgnored && ::sigaction(signo, nullptr, &current) == 0 &&
+        current.sa_handler == SIG_IGN) {
       continue;
     }
     struct sigaction handler {};
@@ -298,4 +300,4 @@ PrivilegeDrop dropPrivileges(const std::string& user) {
   return {PrivilegeDrop::Outcome::kDropped, ""};
 }
 
-}  // namespace tolmd
+}  // namespace frame

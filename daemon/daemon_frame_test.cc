@@ -1,4 +1,4 @@
-#include "tolmd/daemon_frame.h"
+#include "daemon/daemon_frame.h"
 
 #include <sstream>
 #include <string>
@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tolmd/daemon_log.h"
+#include "outside/log_stream.h"
 
-namespace tolmd {
+namespace frame {
 namespace {
 
 const char kHelp[] =
@@ -36,7 +36,7 @@ ParseResult parse(std::vector<std::string> args) {
   ParseResult result{};
   std::ostringstream out;
   result.outcome = parseOptions(static_cast<int>(args.size()), argv.data(), "tolmd",
-                                logLevelFromName, result.options, out);
+                                teska::LogStream::getLevelFromString, result.options, out);
   result.output = out.str();
   return result;
 }
@@ -109,28 +109,5 @@ TEST(DaemonFrameTest, PidFileIsUnderVarRunForRootOnly) {
   EXPECT_EQ(pidFilePath("tolmd", "/home/u/bin/", false), "/home/u/bin/tolmd.pid");
 }
 
-TEST(DaemonFrameTest, LevelNamesMatchWithoutRegardToCase) {
-  const char* names[] = {"EMERG", "ALERT", "CRIT", "ERR", "WARN", "NOTICE", "INFO", "DEBUG"};
-  for (int level = 0; level < 8; ++level) {
-    EXPECT_EQ(logLevelFromName(names[level]), level);
-  }
-  EXPECT_EQ(logLevelFromName("notice"), 5);
-  EXPECT_EQ(logLevelFromName("critical"), -1);
-  EXPECT_EQ(logLevelFromName(""), -1);
-}
-
-TEST(DaemonFrameTest, DaemonLogWritesLiteralTextOfAnyLengthUpToTheLevel) {
-  setLogToStandardOutput(true);
-  setLogLevel(kLogInfo);
-  const std::string longText(300, 'z');
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(daemonLog(kLogDebug, "hidden"), 0);
-  EXPECT_EQ(daemonLog(kLogInfo, "event %s", "100%s%n"), 13);
-  EXPECT_EQ(daemonLog(kLogAlert, "%s", longText.c_str()), 300);
-  std::string out = ::testing::internal::GetCapturedStdout();
-  setLogToStandardOutput(false);
-  EXPECT_EQ(out, "event 100%s%n\n" + longText + "\n");
-}
-
 }  // namespace
-}  // namespace tolmd
+}  // namespace frame

@@ -1,4 +1,4 @@
-#include "tolmd/slp_session.h"
+#include "daemon/slp_session.h"
 
 #include <slp.h>
 
@@ -7,15 +7,14 @@
 #include "slp/client.h"
 #include "slp/properties.h"
 #include "slp/settings.h"
-#include "tolmd/daemon_log.h"
 
-namespace tolmd {
+namespace frame {
 namespace {
 
-void reportCompletion(SLPHandle /*handle*/, SLPError error, void* /*cookie*/) {
-  if (error < 0) {
-    daemonLog(kLogCrit, "tolmd: Received error error registering with SLP - %d",
-              static_cast<int>(error));
+void reportCompletion(SLPHandle /*handle*/, SLPError error, void* cookie) {
+  const auto report = *static_cast<const SlpSession::ErrorReport*>(cookie);
+  if (error < 0 && report != nullptr) {
+    report(static_cast<int>(error));
   }
 }
 
@@ -28,7 +27,7 @@ void SlpSession::Closer::operator()(void* handle) const {
   SLPClose(handle);
 }
 
-SlpSession::SlpSession() {
+SlpSession::SlpSession(ErrorReport report) : report_(report) {
   SLPHandle handle = nullptr;
   openError_ = SLPOpen(kLanguage, SLP_FALSE, &handle);
   if (openError_ == SLP_OK) {
@@ -57,9 +56,8 @@ std::vector<std::string> SlpSession::findLocalServices(const std::string& servic
                           }
                           return SLP_TRUE;
                         });
-  } catch (const std::exception& e) {
-    // As a failed search: nothing found.
-    daemonLog(kLogDebug, "SlpSession::findLocalServices search failed: %s", e.what());
+  } catch (const std::exception&) {
+    // As a failed search: nothing found, so nothing is withdrawn.
   }
   return urls;
 }
@@ -70,14 +68,14 @@ int SlpSession::registerUrl(const std::string& url, const std::string& attribute
     return openError_;
   }
   return SLPReg(handle_.get(), url.c_str(), lifetime, nullptr, attributes.c_str(), SLP_TRUE,
-                reportCompletion, nullptr);
+                reportCompletion, &report_);
 }
 
 int SlpSession::deregisterUrl(const std::string& url) {
   if (!handle_) {
     return openError_;
   }
-  return SLPDereg(handle_.get(), url.c_str(), reportCompletion, nullptr);
+  return SLPDereg(handle_.get(), url.c_str(), reportCompletion, &report_);
 }
 
 std::optional<std::string> SlpSession::hostOf(const std::string& url) {
@@ -90,4 +88,29 @@ std::optional<std::string> SlpSession::hostOf(const std::string& url) {
   return host;
 }
 
-}  // namespace tolmd
+std::vector<std::string> urlsOfThisHost(const std::vector<std::string>& urls,
+                                        const teska::NetworkInterfaces& interfaces) {
+  std::vector<std::string> found;
+  for (const std::string& url : urls) {
+    std::optional<std::string> host = SlpSession::hostOf(url);
+    for (std::size_t i = 0; host && i < interfaces.count(); ++i) {
+      if (*host == interfaces[i].getIPAddressString()) {
+        found.push_back(url);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+std::vector<std::string> findStaleUrls(const std::string& serviceType,
+                                       const teska::NetworkInterfaces& interfaces,
+                                       SlpSession::ErrorReport report) {
+  SlpSession session(report);
+  if (session.openError() != 0) {
+    return {};
+  }
+  return urlsOfThisHost(session.findLocalServices(serviceType), interfaces);
+}
+
+}  // namespace frame
