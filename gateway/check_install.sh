@@ -9,8 +9,16 @@ shift 2
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/nvo-install.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 
-cmake --install "$build" --component nvo --prefix "$prefix" >/dev/null
-for file in lib/libnvo.so lib/libnvo.so.1 lib/libnvo.so.1.0.0 lib/pkgconfig/nvo.pc \
+for component in libnvo1 libnvo-dev nvo-tools; do
+  cmake --install "$build" --component "$component" --prefix "$prefix" >/dev/null
+done
+# The library directory below the prefix: lib, or the multiarch one (lib/x86_64-linux-gnu).
+libdir=$(cd "$prefix" && find lib -name libnvo.so.1 -printf '%h\n' | head -n 1)
+if [ -z "$libdir" ]; then
+  echo "not installed: libnvo.so.1"
+  exit 1
+fi
+for file in "$libdir"/libnvo.so "$libdir"/libnvo.so.1 "$libdir"/libnvo.so.1.0.0 "$libdir"/pkgconfig/nvo.pc \
             include/nvo/dom_node.h include/nvo/xml_parser.h include/nvo/mux_client.h \
             include/nvo/nvo_api.h include/nvo/nvo_export.h bin/nvo-call; do
   if [ ! -e "$prefix/$file" ]; then
@@ -40,25 +48,25 @@ int main() {
   return open || cached == 0 || request.getXML(true).empty() ? 1 : 2;
 }
 PROGRAM
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 cflags=$(pkg-config --define-prefix --cflags nvo)
 libs=$(pkg-config --define-prefix --libs nvo)
 case "$libs" in
-  *"-L$prefix/lib"*"-lnvo"*) ;;
+  *"-L$prefix/$libdir"*"-lnvo"*) ;;
   *) echo "pkg-config --libs nvo gave: $libs"; exit 1 ;;
 esac
 # shellcheck disable=SC2086 # flag lists
 "$cxx" -std=c++20 -Wall -Wextra -Werror "$@" $cflags "$prefix/session.cc" -o "$prefix/session" \
   $libs -Wl,-rpath-link,"$build/lib"
 status=0
-env -u NVO_AUTHENTICATION XDG_CACHE_HOME="$prefix/cache" LD_LIBRARY_PATH="$prefix/lib:$build/lib" \
+env -u NVO_AUTHENTICATION XDG_CACHE_HOME="$prefix/cache" LD_LIBRARY_PATH="$prefix/$libdir:$build/lib" \
   "$prefix/session" >/dev/null 2>&1 || status=$?
 if [ "$status" -ne 2 ]; then
   echo "the program built against the installation exited with $status, expected 2"
   exit 1
 fi
 status=0
-env -u NVO_AUTHENTICATION LD_LIBRARY_PATH="$prefix/lib:$build/lib" "$prefix/bin/nvo-call" \
+env -u NVO_AUTHENTICATION LD_LIBRARY_PATH="$prefix/$libdir:$build/lib" "$prefix/bin/nvo-call" \
   /dev/null >/dev/null 2>&1 || status=$?
 if [ "$status" -ne 2 ]; then
   echo "the installed nvo-call without a session exited with $status, expected 2"
