@@ -91,9 +91,16 @@ function(_nvo_package_files name up)
     endforeach()
   endif()
   if(name MATCHES "^lib.*[0-9]$")
-    # Runtime libraries: ldconfig runs once per dpkg run, through its trigger.
+    # Runtime libraries: ldconfig runs once per dpkg run, through its trigger, as in Debian's
+    # own library packages. The empty postinst and postrm keep CPack from adding scripts that
+    # call ldconfig themselves (lintian: maintscript-calls-ldconfig).
     file(WRITE ${dir}/triggers "activate-noawait ldconfig\n")
-    list(APPEND extra ${dir}/triggers)
+    foreach(script postinst postrm)
+      configure_file(${NVO_PACKAGING_DIR}/library-script.in ${dir}/${script} @ONLY
+                     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                      GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endforeach()
+    list(APPEND extra ${dir}/triggers ${dir}/postinst ${dir}/postrm)
   endif()
   set(CPACK_DEBIAN_${up}_PACKAGE_CONTROL_EXTRA "${extra}" PARENT_SCOPE)
 endfunction()
@@ -130,46 +137,46 @@ macro(nvo_configure_packages)
 
   _nvo_package(libvokra1 TARGET vokra SECTION libs
     SUMMARY "event client library of the nvo node tools"
-    DESCRIPTION " libvokra finds the event notification daemon tolmd through SLP and signals\n events to it; Java programs use it through its JNI natives.")
+    DESCRIPTION "libvokra finds the event notification daemon tolmd through SLP and signals\nevents to it. Java programs use it through its JNI natives.")
   _nvo_package(libvokra-dev TARGET vokra SECTION libdevel
     SUMMARY "event client library of the nvo node tools - development files"
-    DESCRIPTION " Headers, pkg-config file and link library of libvokra."
+    DESCRIPTION "Headers, pkg-config file and link library of libvokra."
     DEPENDS libvokra1 libvslp-dev)
   _nvo_package(libvslp1 TARGET vslp SECTION libs
     SUMMARY "SLPv2 client library (RFC 2614 API)"
-    DESCRIPTION " libvslp finds and registers services with the Service Location Protocol,\n version 2, through the C API of RFC 2614.")
+    DESCRIPTION "libvslp finds and registers services with the Service Location Protocol,\nversion 2, through the C API of RFC 2614.")
   _nvo_package(libvslp-dev TARGET vslp SECTION libdevel
     SUMMARY "SLPv2 client library (RFC 2614 API) - development files"
-    DESCRIPTION " The header slp.h, the pkg-config file and the link library of libvslp."
+    DESCRIPTION "The header slp.h, the pkg-config file and the link library of libvslp."
     DEPENDS libvslp1)
   _nvo_package(libnvo1 TARGET nvo SECTION libs
     SUMMARY "management gateway client library"
-    DESCRIPTION " libnvo opens sessions with the management gateway and runs XML command\n documents against the management directory.")
+    DESCRIPTION "libnvo opens sessions with the management gateway and runs XML command\ndocuments against the management directory.")
   _nvo_package(libnvo-dev TARGET nvo SECTION libdevel
     SUMMARY "management gateway client library - development files"
-    DESCRIPTION " Headers, pkg-config file and link library of libnvo."
+    DESCRIPTION "Headers, pkg-config file and link library of libnvo."
     DEPENDS libnvo1)
   _nvo_package(vslpd TARGET vslpd SECTION net
     SUMMARY "SLPv2 service agent"
-    DESCRIPTION " vslpd answers Service Location Protocol requests for the services registered\n on this host. The event daemon and the workstation agent advertise themselves\n through it.")
+    DESCRIPTION "vslpd answers Service Location Protocol requests for the services registered\non this host. The event daemon and the workstation agent advertise themselves\nthrough it.")
   _nvo_package(tolmd TARGET tolmd SECTION admin
     SUMMARY "event notification daemon"
-    DESCRIPTION " tolmd keeps registrations of listeners for named events and notifies every\n listener when an event is signalled, optionally paced."
+    DESCRIPTION "tolmd keeps registrations of listeners for named events and notifies every\nlistener when an event is signalled, optionally paced."
     RECOMMENDS vslpd)
   _nvo_package(halbrin TARGET halbrin SECTION admin
     SUMMARY "prepares an LDAP directory for the software repository"
-    DESCRIPTION " halbrin creates the software repository's organisational units in an LDAP\n directory and gives the public unit an access rule where the server keeps one.")
+    DESCRIPTION "halbrin creates the software repository's organisational units in an LDAP\ndirectory and gives the public unit an access rule where the server keeps one.")
   _nvo_package(nvo-tools TARGET tolm-signal SECTION admin
     SUMMARY "command-line tools of the nvo node tools"
-    DESCRIPTION " tolm-signal and tolm-listen signal and listen for events, vslptool asks SLP\n agents, nvo-call runs a command document through the management gateway, and,\n where built, nvo-enrol, nvo-inventory and nvo-rpm-import enrol a workstation,\n report its inventory and fill the software repository."
+    DESCRIPTION "tolm-signal and tolm-listen signal and listen for events, vslptool asks SLP\nagents, nvo-call runs a command document through the management gateway, and,\nwhere built, nvo-enrol, nvo-inventory and nvo-rpm-import enrol a workstation,\nreport its inventory and fill the software repository."
     DEPENDS libvokra1 libnvo1)
   _nvo_package(brenxd TARGET brenxd SECTION admin
     SUMMARY "workstation creation agent"
-    DESCRIPTION " brenxd gives workstations that ask for it a computer object in the management\n directory and credentials of their own."
+    DESCRIPTION "brenxd gives workstations that ask for it a computer object in the management\ndirectory and credentials of their own."
     DEPENDS libnvo1 RECOMMENDS vslpd)
   _nvo_package(tarvik TARGET tarvik SECTION admin
     SUMMARY "administrator console of the management directory"
-    DESCRIPTION " tarvik opens a session with the management gateway and offers a command line\n for browsing and editing the directory's objects, links, schedules and policies."
+    DESCRIPTION "tarvik opens a session with the management gateway and offers a command line\nfor browsing and editing the directory's objects, links, schedules and policies."
     DEPENDS libnvo1)
 
   include(CPack)

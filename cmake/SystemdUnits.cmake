@@ -10,6 +10,11 @@ else()
 endif()
 set(NVO_SYSTEMD_UNIT_DIR "${_nvo_unit_dir_default}" CACHE STRING
   "Where systemd unit files are installed, relative to the prefix unless absolute")
+# A build tree configured before the prefix /usr became the default keeps the relative folder.
+if(NVO_SYSTEMD_UNIT_DIR STREQUAL "lib/systemd/system" AND CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(NVO_SYSTEMD_UNIT_DIR "/lib/systemd/system" CACHE STRING
+    "Where systemd unit files are installed, relative to the prefix unless absolute" FORCE)
+endif()
 
 # Holds the list of unit names (property NVO_UNITS) for the unit check.
 add_library(nvo_systemd_units INTERFACE)
