@@ -93,7 +93,9 @@ function(_nvo_package_files name up)
   if(name MATCHES "^lib.*[0-9]$")
     # Runtime libraries: ldconfig runs once per dpkg run, through its trigger, as in Debian's
     # own library packages. The empty postinst and postrm keep CPack from adding scripts that
-    # call ldconfig themselves (lintian: maintscript-calls-ldconfig).
+    # call ldconfig themselves. lintian warning left on purpose: maintainer-script-empty (the
+    # only other choice CPack leaves is maintscript-calls-ldconfig, a script doing what the
+    # trigger already does).
     file(WRITE ${dir}/triggers "activate-noawait ldconfig\n")
     foreach(script postinst postrm)
       configure_file(${NVO_PACKAGING_DIR}/library-script.in ${dir}/${script} @ONLY
