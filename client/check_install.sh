@@ -1,24 +1,20 @@
 #!/bin/sh
 # check_install.sh BUILD_DIR SOURCE_DIR CXX [EXTRA-FLAGS...]
-# Installs libvokra's component into a scratch prefix and builds the example program against
-# that installation with pkg-config only, as a program outside this tree would, then runs it.
-# The SLP library is not part of the component; it is taken from the build tree.
+# Installs libvokra's components (libvokra1, libvokra-dev, nvo-tools) into a scratch prefix and
+# builds the example program against that installation with pkg-config only, as a program
+# outside this tree would, then runs it.
+# The SLP library is not part of them; it is taken from the build tree.
 set -eu
 build=$1 source=$2 cxx=$3
 shift 3
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/vokra-install.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 
-for component in libvokra1 libvokra-dev nvo-tools; do
-  cmake --install "$build" --component "$component" --prefix "$prefix" >/dev/null
-done
 # The library directory below the prefix: lib, or the multiarch one (lib/x86_64-linux-gnu).
-libdir=$(cd "$prefix" && find lib -name libvokra.so.1 -printf '%h\n' | head -n 1)
-if [ -z "$libdir" ]; then
-  echo "not installed: libvokra.so.1"
-  exit 1
-fi
-for file in "$libdir"/libvokra.so "$libdir"/libvokra.so.1 "$libdir"/libvokra.so.1.0.0 "$libdir"/pkgconfig/vokra.pc \
+libdir=$("$(dirname "$0")/../tests/support/install-components" "$build" "$prefix" libvokra.so.1 \
+         libvokra1 libvokra-dev nvo-tools)
+for file in "$libdir"/libvokra.so "$libdir"/libvokra.so.1 "$libdir"/libvokra.so.1.0.0 \
+            "$libdir"/pkgconfig/vokra.pc \
             include/vokra/tolm_client.h include/vokra/tolm_server_info.h \
             include/vokra/tolm_slp_info.h include/vokra/inet_socket.h \
             include/vokra/socket_util.h include/vokra/socket_exception.h \
@@ -34,8 +30,8 @@ if grep -q '#include "client/' "$prefix"/include/vokra/*.h; then
 fi
 
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
-cflags=$(pkg-config --define-prefix --cflags vokra)
-libs=$(pkg-config --define-prefix --libs vokra)
+cflags=$(pkg-config --define-variable=prefix="$prefix" --cflags vokra)
+libs=$(pkg-config --define-variable=prefix="$prefix" --libs vokra)
 case "$libs" in
   *"-L$prefix/$libdir"*"-lvokra"*) ;;
   *) echo "pkg-config --libs vokra gave: $libs"; exit 1 ;;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # check_install.sh BUILD_DIR CXX [EXTRA-FLAGS...]
-# Installs libnvo's component into a scratch prefix and builds a small program against that
-# installation with pkg-config only, as a program outside this tree would, then runs it.
+# Installs libnvo's components (libnvo1, libnvo-dev, nvo-tools) into a scratch prefix and builds
+# a small program against that installation with pkg-config only, as a program outside this tree
+# would, then runs it.
 # libvokra, which libnvo needs at run time, is taken from the build tree.
 set -eu
 build=$1 cxx=$2
@@ -9,16 +10,11 @@ shift 2
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/nvo-install.XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 
-for component in libnvo1 libnvo-dev nvo-tools; do
-  cmake --install "$build" --component "$component" --prefix "$prefix" >/dev/null
-done
 # The library directory below the prefix: lib, or the multiarch one (lib/x86_64-linux-gnu).
-libdir=$(cd "$prefix" && find lib -name libnvo.so.1 -printf '%h\n' | head -n 1)
-if [ -z "$libdir" ]; then
-  echo "not installed: libnvo.so.1"
-  exit 1
-fi
-for file in "$libdir"/libnvo.so "$libdir"/libnvo.so.1 "$libdir"/libnvo.so.1.0.0 "$libdir"/pkgconfig/nvo.pc \
+libdir=$("$(dirname "$0")/../tests/support/install-components" "$build" "$prefix" libnvo.so.1 \
+         libnvo1 libnvo-dev nvo-tools)
+for file in "$libdir"/libnvo.so "$libdir"/libnvo.so.1 "$libdir"/libnvo.so.1.0.0 \
+            "$libdir"/pkgconfig/nvo.pc \
             include/nvo/dom_node.h include/nvo/xml_parser.h include/nvo/mux_client.h \
             include/nvo/nvo_api.h include/nvo/nvo_export.h bin/nvo-call; do
   if [ ! -e "$prefix/$file" ]; then
@@ -49,8 +45,8 @@ int main() {
 }
 PROGRAM
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
-cflags=$(pkg-config --define-prefix --cflags nvo)
-libs=$(pkg-config --define-prefix --libs nvo)
+cflags=$(pkg-config --define-variable=prefix="$prefix" --cflags nvo)
+libs=$(pkg-config --define-variable=prefix="$prefix" --libs nvo)
 case "$libs" in
   *"-L$prefix/$libdir"*"-lnvo"*) ;;
   *) echo "pkg-config --libs nvo gave: $libs"; exit 1 ;;

@@ -65,5 +65,7 @@ install(TARGETS nvo
 install(TARGETS nvo-call RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT nvo-tools)
 install(FILES ${_nvo_staged_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nvo
         COMPONENT libnvo-dev)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nvo.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libnvo-dev)
 
 include(${NVO_GATEWAY_DIR}/session_tests.cmake)
