@@ -17,7 +17,8 @@ set(NVO_PACKAGE_MAINTAINER "nvo node tools maintainers <maintainers@users.norepl
 # installs a configuration file and marks it as a conffile of <package>, so dpkg keeps the
 # administrator's changes on upgrade. PRIVATE: mode 0640, and the package's postinst hands it to
 # the group nogroup (dpkg-statoverride), the group the daemons run as after dropping to nobody;
-# the file then is readable by root and the daemon only.
+# the file then is readable by root and the daemon only. lintian warning left on purpose for
+# such a file: non-standard-file-perm (0640 != 0644), since it holds a password.
 function(nvo_install_conffile file)
   cmake_parse_arguments(PARSE_ARGV 1 conf "PRIVATE" "DESTINATION;COMPONENT;RENAME" "")
   get_filename_component(name ${file} NAME)
