@@ -69,12 +69,13 @@ set(VOKRA_PC_SLP_INCLUDEDIR ${PROJECT_SOURCE_DIR}/slp/include)
 set(VOKRA_BUILD_PC_DIR ${PROJECT_BINARY_DIR}/pkgconfig-build-tree)
 configure_file(${VOKRA_DIR}/vokra.pc.in ${VOKRA_BUILD_PC_DIR}/vokra.pc @ONLY)
 
+# Components are the Debian packages (cmake/Packaging.cmake).
 install(TARGETS vokra
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT vokra NAMELINK_COMPONENT vokra)
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libvokra1 NAMELINK_COMPONENT libvokra-dev)
 install(FILES ${_vokra_staged_headers}
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vokra COMPONENT vokra)
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vokra COMPONENT libvokra-dev)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vokra.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT vokra)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libvokra-dev)
 
 include(${VOKRA_DIR}/tools/tools.cmake)
 include(${VOKRA_DIR}/libvokra_tests.cmake)

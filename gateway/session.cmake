@@ -59,11 +59,13 @@ configure_file(${NVO_GATEWAY_DIR}/nvo.pc.in ${NVO_BUILD_PC_DIR}/nvo.pc @ONLY)
 add_executable(nvo-call ${NVO_GATEWAY_DIR}/tools/nvo_call_main.cc)
 target_link_libraries(nvo-call PRIVATE nvo nvo_build_flags)
 
+# Components are the Debian packages (cmake/Packaging.cmake).
 install(TARGETS nvo
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT nvo NAMELINK_COMPONENT nvo)
-install(TARGETS nvo-call RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT nvo)
-install(FILES ${_nvo_staged_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nvo COMPONENT nvo)
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libnvo1 NAMELINK_COMPONENT libnvo-dev)
+install(TARGETS nvo-call RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT nvo-tools)
+install(FILES ${_nvo_staged_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nvo
+        COMPONENT libnvo-dev)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nvo.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT nvo)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libnvo-dev)
 
 include(${NVO_GATEWAY_DIR}/session_tests.cmake)

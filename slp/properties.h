@@ -1,5 +1,6 @@
 // Properties: the configuration of the library and the daemon as RFC 2614 properties
-// ("net.slp.port = 427"), read from /etc/vslp.conf or the file named by the environment
+// ("net.slp.port = 427"), read from vslp.conf in the configuration directory of the installation
+// (VSLP_SYSCONFDIR, /etc for the prefix /usr) or the file named by the environment
 // variable VSLP_CONF. Lines are "name = value"; '#' and ';' start comment lines; unknown names
 // are kept, so SLPGetProperty can report them. Value, copyable; not thread-safe (the C API
 // guards its process-wide instance with a mutex).
@@ -12,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#ifndef VSLP_SYSCONFDIR
+#define VSLP_SYSCONFDIR "/etc"
+#endif
+
 namespace vslp {
 
-inline constexpr const char* kDefaultConfigFile = "/etc/vslp.conf";
+inline constexpr const char* kDefaultConfigFile = VSLP_SYSCONFDIR "/vslp.conf";
 inline constexpr const char* kConfigEnvironment = "VSLP_CONF";
 
 class Properties {
@@ -22,7 +27,7 @@ class Properties {
   // The built-in defaults.
   Properties();
 
-  // Defaults overlaid with the file named by VSLP_CONF, else /etc/vslp.conf. A missing file
+  // Defaults overlaid with the file named by VSLP_CONF, else kDefaultConfigFile. A missing file
   // leaves the defaults; an unreadable or malformed file is reported through `error` (when
   // given) and its good lines still apply.
   static Properties load(std::string* error = nullptr);

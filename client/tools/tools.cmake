@@ -19,7 +19,7 @@ add_executable(tolm-listen ${VOKRA_TOOLS_DIR}/tolm_listen_main.cc)
 target_link_libraries(tolm-listen PRIVATE vokra_tools vokra nvo_build_flags)
 
 install(TARGETS tolm-signal tolm-listen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT vokra)
+        COMPONENT nvo-tools)
 
 nvo_add_gtest(vokra_tool_text_test
   SOURCES ${VOKRA_TOOLS_DIR}/tool_text_test.cc
