@@ -29,12 +29,25 @@ function(nvo_install_conffile file)
   if(conf_PRIVATE)
     set(mode OWNER_READ OWNER_WRITE GROUP_READ)
   endif()
-  install(FILES ${file} DESTINATION ${conf_DESTINATION} RENAME ${name} PERMISSIONS ${mode}
-          COMPONENT ${conf_COMPONENT})
   set(path ${conf_DESTINATION}/${name})
   if(NOT IS_ABSOLUTE ${path})
     set(path ${CMAKE_INSTALL_PREFIX}/${path})
   endif()
+  get_filename_component(directory ${path} DIRECTORY)
+  get_filename_component(source ${file} ABSOLUTE)
+  # An administrator's configuration is never overwritten by `cmake --install` (a package
+  # installs into an empty staging tree, and dpkg keeps changed conffiles itself).
+  install(CODE "
+    if(EXISTS \"\$ENV{DESTDIR}${path}\")
+      message(STATUS \"Kept: \$ENV{DESTDIR}${path} (an existing configuration is not replaced)\")
+    else()
+      file(INSTALL \"${source}\" DESTINATION \"${directory}\" RENAME ${name}
+           PERMISSIONS ${mode})
+      if(${conf_PRIVATE} AND \"\$ENV{DESTDIR}\" STREQUAL \"\")
+        # Installed straight onto this system: the daemon reads it again as nobody.
+        execute_process(COMMAND chgrp nogroup \"${path}\" RESULT_VARIABLE rc ERROR_QUIET)
+      endif()
+    endif()" COMPONENT ${conf_COMPONENT})
   set_property(GLOBAL APPEND PROPERTY NVO_CONFFILES_OF_${conf_COMPONENT} ${path})
   if(conf_PRIVATE)
     set_property(GLOBAL APPEND PROPERTY NVO_PRIVATE_CONFFILES_OF_${conf_COMPONENT} ${path})
