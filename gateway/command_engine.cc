@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <set>
 #include <type_traits>
 #include <utility>
@@ -15,6 +16,8 @@
 namespace nvo {
 
 namespace {
+
+constexpr int kNoSuchObject = 32;  // LDAP result code
 
 // Runs one typed command; each overload answers the reply text or throws DirectoryError or
 // CommandError.
@@ -174,6 +177,85 @@ class Runner {
     attributes.push_back("orvantamodel");
     ReplyWriter reply;
     reply.objects(lookup_.run(c.spec, attributes), false, {"orvantamodel"});
+    return reply.finish();
+  }
+
+  // The computer's inventory report replaces the previous one in one transaction: the entries
+  // of packages no longer installed are deleted, those of new packages added, the model set
+  // or removed. Entries already right are left alone, so an unchanged report writes nothing.
+  std::string operator()(const ReplaceInventory& c) {
+    std::string computer = c.objectId.empty() ? directory_.boundDn() : lookup_.dnOf(c.objectId);
+    if (computer.empty()) {
+      throw CommandError(kErrNoOwnObject, "no objectID, and the session has no object of its own");
+    }
+    auto entry = lookup_.entryAt(computer, "(objectClass=orvantacomputer)", {"orvantamodel"});
+    if (!entry) {
+      throw DirectoryError(kNoSuchObject, "no computer " + computer);
+    }
+    std::map<std::string, const InstalledPackage*> wanted;
+    for (const InstalledPackage& p : c.packages) {
+      wanted.emplace(lowerAscii(installedPackageCn(p)), &p);
+    }
+    std::vector<DirChange> changes;
+    SearchRequest present{computer,
+                          SearchScope::kOneLevel,
+                          "(objectClass=orvantainstalledpackage)",
+                          {"cn", "orvantaname", "orvantaversion", "orvantarelease", "orvantaarch"},
+                          0};
+    std::size_t kept = 0;
+    for (const DirEntry& e : directory_.search(present)) {
+      InstalledPackage held{e.first("orvantaname"), e.first("orvantaversion"),
+                            e.first("orvantarelease"), e.first("orvantaarch")};
+      std::string key = lowerAscii(installedPackageCn(held));
+      auto rdns = splitDn(e.dn);
+      // Kept only when named as this engine names it, so no new entry can clash with it.
+      bool named = rdns && !rdns->empty() && lowerAscii(rdnType(rdns->front())) == "cn" &&
+                   e.values("cn").size() == 1 && lowerAscii(e.first("cn")) == key;
+      auto it = wanted.find(key);
+      if (named && it != wanted.end() && it->second != nullptr) {
+        it->second = nullptr;
+        ++kept;
+      } else {
+        changes.push_back({DirChange::Kind::kDelete, e.dn, {}, {}});
+      }
+    }
+    std::size_t added = 0;
+    for (const InstalledPackage& p : c.packages) {
+      std::string cn = installedPackageCn(p);
+      if (wanted[lowerAscii(cn)] != &p) {
+        continue;
+      }
+      std::vector<DirAttribute> attributes = {{"objectClass", {"orvantainstalledpackage"}},
+                                              {"cn", {cn}},
+                                              {"orvantaname", {p.name}},
+                                              {"orvantaversion", {p.version}}};
+      if (!p.release.empty()) {
+        attributes.push_back({"orvantarelease", {p.release}});
+      }
+      if (!p.arch.empty()) {
+        attributes.push_back({"orvantaarch", {p.arch}});
+      }
+      changes.push_back(
+          {DirChange::Kind::kAdd, "cn=" + escapeRdnValue(cn) + "," + computer, attributes, {}});
+      ++added;
+    }
+    std::size_t removed = changes.size() - added;
+    const std::vector<std::string>& model = entry->values("orvantamodel");
+    if (c.model ? (model.size() != 1 || model.front() != *c.model) : !model.empty()) {
+      std::vector<std::string> values;
+      if (c.model) {
+        values.push_back(*c.model);
+      }
+      changes.push_back({DirChange::Kind::kModify,
+                         computer,
+                         {},
+                         {{Modification::Op::kReplace, "orvantamodel", values}}});
+    }
+    directory_.applyAtomically(changes);
+    ReplyWriter reply;
+    reply.element("added", std::to_string(added));
+    reply.element("removed", std::to_string(removed));
+    reply.element("unchanged", std::to_string(kept));
     return reply.finish();
   }
 

@@ -1,14 +1,11 @@
 // nvo-call: opens one gateway session, sends one command document and prints the reply.
 #include <getopt.h>
 
-#include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include "gateway/mux_client.h"
+#include "gateway/tools/tool_session.h"
 #include "gateway/xml_parser.h"
 
 namespace {
@@ -34,21 +31,6 @@ constexpr const char* kUsage =
 int usageError(const std::string& message) {
   std::cerr << "nvo-call: " << message << "\n" << kUsage;
   return kExitUsage;
-}
-
-bool readStream(std::istream& in, std::string& text) {
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return !in.bad() && text.size() <= nvo::XMLParser::kMaxDocumentBytes;
-}
-
-bool readFile(const std::string& path, std::string& text) {
-  if (path == "-") {
-    return readStream(std::cin, text);
-  }
-  std::ifstream in(path, std::ios::binary);
-  return in && readStream(in, text);
 }
 
 }  // namespace
@@ -77,26 +59,18 @@ int main(int argc, char** argv) {
   const std::string commandFile = optind < argc ? argv[optind] : "-";
 
   std::string command;
-  if (!readFile(commandFile, command)) {
+  if (!nvo::tools::readTextFile(commandFile, command)) {
     std::cerr << "nvo-call: cannot read the command document " << commandFile << "\n";
     return kExitUsage;
   }
   nvo::MUXClient client;
-  bool open = false;
-  if (authenticationFile.empty()) {
-    open = client.initSession();
-  } else {
-    std::string document;
-    if (!readFile(authenticationFile, document)) {
-      std::cerr << "nvo-call: cannot read the authentication document " << authenticationFile
-                << "\n";
+  switch (nvo::tools::openSession(client, authenticationFile, "nvo-call")) {
+    case nvo::tools::SessionOpen::kOpen:
+      break;
+    case nvo::tools::SessionOpen::kUnreadable:
       return kExitUsage;
-    }
-    open = client.initSession(document);
-  }
-  if (!open) {
-    std::cerr << "nvo-call: the session was refused\n";
-    return kExitSessionRefused;
+    case nvo::tools::SessionOpen::kRefused:
+      return kExitSessionRefused;
   }
   const nvo::DOM_Node reply = client.callGateway(command.data(), static_cast<int>(command.size()));
   if (reply == nullptr) {
