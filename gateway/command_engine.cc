@@ -196,7 +196,15 @@ class Runner {
     for (const InstalledPackage& p : c.packages) {
       wanted.emplace(lowerAscii(installedPackageCn(p)), &p);
     }
-    std::vector<DirChange> changes;
+    std::set<std::string> newNames;
+    for (const auto& [key, package] : wanted) {
+      newNames.insert(key);
+    }
+    // Order inside the transaction: deletes of entries whose name a new entry takes, the adds,
+    // the other deletes, the model. slapd 2.5's mdb fails a transaction in which an entry loses
+    // its last child, so the computer keeps children all along whenever the report has any.
+    std::vector<DirChange> first;
+    std::vector<DirChange> later;
     SearchRequest present{computer,
                           SearchScope::kOneLevel,
                           "(objectClass=orvantainstalledpackage)",
@@ -208,17 +216,22 @@ class Runner {
                             e.first("orvantarelease"), e.first("orvantaarch")};
       std::string key = lowerAscii(installedPackageCn(held));
       auto rdns = splitDn(e.dn);
+      std::string rdn = rdns && !rdns->empty() ? rdns->front() : std::string();
       // Kept only when named as this engine names it, so no new entry can clash with it.
-      bool named = rdns && !rdns->empty() && lowerAscii(rdnType(rdns->front())) == "cn" &&
-                   e.values("cn").size() == 1 && lowerAscii(e.first("cn")) == key;
+      bool named = lowerAscii(rdnType(rdn)) == "cn" && e.values("cn").size() == 1 &&
+                   lowerAscii(e.first("cn")) == key;
       auto it = wanted.find(key);
       if (named && it != wanted.end() && it->second != nullptr) {
         it->second = nullptr;
         ++kept;
       } else {
-        changes.push_back({DirChange::Kind::kDelete, e.dn, {}, {}});
+        bool clashes =
+            lowerAscii(rdnType(rdn)) == "cn" && newNames.count(lowerAscii(rdnValue(rdn)));
+        (clashes ? first : later).push_back({DirChange::Kind::kDelete, e.dn, {}, {}});
       }
     }
+    std::size_t removed = first.size() + later.size();
+    std::vector<DirChange> changes = std::move(first);
     std::size_t added = 0;
     for (const InstalledPackage& p : c.packages) {
       std::string cn = installedPackageCn(p);
@@ -239,7 +252,7 @@ class Runner {
           {DirChange::Kind::kAdd, "cn=" + escapeRdnValue(cn) + "," + computer, attributes, {}});
       ++added;
     }
-    std::size_t removed = changes.size() - added;
+    changes.insert(changes.end(), later.begin(), later.end());
     const std::vector<std::string>& model = entry->values("orvantamodel");
     if (c.model ? (model.size() != 1 || model.front() != *c.model) : !model.empty()) {
       std::vector<std::string> values;
@@ -251,7 +264,19 @@ class Runner {
                          {},
                          {{Modification::Op::kReplace, "orvantamodel", values}}});
     }
-    directory_.applyAtomically(changes);
+    if (c.packages.empty()) {
+      // An empty report leaves the computer without children, which a transaction cannot do
+      // (see above): the old entries go one by one, then the model.
+      for (const DirChange& change : changes) {
+        if (change.kind == DirChange::Kind::kDelete) {
+          directory_.remove(change.dn);
+        } else {
+          directory_.modify(change.dn, change.changes);
+        }
+      }
+    } else {
+      directory_.applyAtomically(changes);
+    }
     ReplyWriter reply;
     reply.element("added", std::to_string(added));
     reply.element("removed", std::to_string(removed));

@@ -48,7 +48,8 @@ constexpr const char* kUsage =
     "\n"
     "Prints the model and the numbers of packages added, removed and unchanged.\n"
     "Exit status: 0 reported, 1 usage error or unreadable authentication document, 2 the\n"
-    "session was refused, 3 the package database could not be read, 4 the directory refused\n"
+    "session was refused, 3 the package database could not be read or lists no package, 4 the "
+    "directory refused\n"
     "the report (nothing of it was stored).\n";
 
 int usageError(const std::string& message) {
@@ -143,6 +144,13 @@ int main(int argc, char** argv) {
       return kExitNoDatabase;
     }
     packages = nvo::tools::parseDpkgStatus(text);
+  }
+  if (packages.empty()) {
+    // A machine runs on installed packages: a database listing none was misread, and
+    // reporting it would empty the inventory.
+    std::cerr << "nvo-inventory: the package database lists no installed package; nothing "
+                 "was reported\n";
+    return kExitNoDatabase;
   }
   std::string reason;
   std::optional<std::string> model = nvo::tools::readModel(modelFile, reason);

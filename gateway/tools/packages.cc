@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <rpm/rpmlib.h>
 #include <rpm/rpmmacro.h>
 #include <rpm/rpmts.h>
+#include <sys/stat.h>
 
 namespace nvo::tools {
 
@@ -100,6 +102,13 @@ std::optional<std::vector<Package>> readRpmDatabase(const std::string& dbPath, s
   }
   if (!dbPath.empty()) {
     rpmPushMacro(nullptr, "_dbpath", nullptr, dbPath.c_str(), RMIL_CMDLINE);
+  }
+  // rpm opens a missing database as an empty one: that would report nothing installed.
+  std::unique_ptr<char, decltype(&std::free)> where(rpmExpand("%{_dbpath}", nullptr), &std::free);
+  struct stat status {};
+  if (where == nullptr || stat(where.get(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    error = "no RPM database at " + std::string(where != nullptr ? where.get() : "%{_dbpath}");
+    return std::nullopt;
   }
   TsPtr ts(rpmtsCreate());
   if (rpmtsOpenDB(ts.get(), O_RDONLY) != 0) {

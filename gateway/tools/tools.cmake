@@ -17,3 +17,10 @@ target_link_libraries(nvo-rpm-import PRIVATE nvo_tools nvo_build_flags)
 # nvo-inventory: the computer's own inventory report.
 add_executable(nvo-inventory ${NVO_GATEWAY_DIR}/tools/nvo_inventory_main.cc)
 target_link_libraries(nvo-inventory PRIVATE nvo_tools nvo_build_flags)
+
+# The tools end to end against a real slapd, with packages built by rpmbuild.
+nvo_add_gtest(nvo_tools_test
+  SOURCES ${NVO_GATEWAY_DIR}/tools/tools_test.cc
+  LIBS nvo_tools nvo_slapd_support nvo_test_support
+  TIMEOUT 300)
+add_dependencies(nvo_tools_test nvo-rpm-import nvo-inventory)
