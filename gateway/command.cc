@@ -184,7 +184,10 @@ void addValue(std::vector<DirAttribute>& attributes, const std::string& name,
               const std::string& value) {
   for (DirAttribute& a : attributes) {
     if (a.name == name) {
-      a.values.push_back(value);
+      // A value given twice (the naming value repeated as an attribute) is stored once.
+      if (std::find(a.values.begin(), a.values.end(), value) == a.values.end()) {
+        a.values.push_back(value);
+      }
       return;
     }
   }

@@ -10,9 +10,6 @@
 
 namespace {
 
-constexpr int kExitReply = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitSessionRefused = 2;
 constexpr int kExitNoReply = 3;
 
 constexpr const char* kUsage =
@@ -27,11 +24,6 @@ constexpr const char* kUsage =
     "Exit status: 0 a reply was printed (it may report an error of the command), 1 usage\n"
     "error or unreadable file, 2 the session was refused (no document, or the bind failed),\n"
     "3 no reply came.\n";
-
-int usageError(const std::string& message) {
-  std::cerr << "nvo-call: " << message << "\n" << kUsage;
-  return kExitUsage;
-}
 
 }  // namespace
 
@@ -48,29 +40,24 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         std::cout << kUsage;
-        return kExitReply;
+        return nvo::tools::kExitDone;
       default:
-        return usageError("unknown option");
+        return nvo::tools::usageError("nvo-call", "unknown option", kUsage);
     }
   }
   if (argc - optind > 1) {
-    return usageError("give at most one COMMAND-FILE");
+    return nvo::tools::usageError("nvo-call", "give at most one COMMAND-FILE", kUsage);
   }
   const std::string commandFile = optind < argc ? argv[optind] : "-";
 
   std::string command;
   if (!nvo::tools::readTextFile(commandFile, command)) {
     std::cerr << "nvo-call: cannot read the command document " << commandFile << "\n";
-    return kExitUsage;
+    return nvo::tools::kExitUsage;
   }
   nvo::MUXClient client;
-  switch (nvo::tools::openSession(client, authenticationFile, "nvo-call")) {
-    case nvo::tools::SessionOpen::kOpen:
-      break;
-    case nvo::tools::SessionOpen::kUnreadable:
-      return kExitUsage;
-    case nvo::tools::SessionOpen::kRefused:
-      return kExitSessionRefused;
+  if (int code = nvo::tools::openSession(client, authenticationFile, "nvo-call"); code != 0) {
+    return code;
   }
   const nvo::DOM_Node reply = client.callGateway(command.data(), static_cast<int>(command.size()));
   if (reply == nullptr) {
@@ -80,5 +67,5 @@ int main(int argc, char** argv) {
   }
   std::cout << nvo::XMLParser::buildXMLFromNodes(reply) << "\n";
   client.endSession();
-  return kExitReply;
+  return nvo::tools::kExitDone;
 }

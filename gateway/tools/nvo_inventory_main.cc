@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitSessionRefused = 2;
 constexpr int kExitNoDatabase = 3;
 constexpr int kExitRefused = 4;
 
@@ -51,11 +48,6 @@ constexpr const char* kUsage =
     "session was refused, 3 the package database could not be read or lists no package, 4 the "
     "directory refused\n"
     "the report (nothing of it was stored).\n";
-
-int usageError(const std::string& message) {
-  std::cerr << "nvo-inventory: " << message << "\n" << kUsage;
-  return kExitUsage;
-}
 
 bool readStatusFile(const std::string& path, std::string& text) {
   std::FILE* raw = std::fopen(path.c_str(), "rb");
@@ -112,16 +104,17 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         std::cout << kUsage;
-        return kExitDone;
+        return nvo::tools::kExitDone;
       default:
-        return usageError("unknown option");
+        return nvo::tools::usageError("nvo-inventory", "unknown option", kUsage);
     }
   }
   if (optind < argc) {
-    return usageError("no arguments expected");
+    return nvo::tools::usageError("nvo-inventory", "no arguments expected", kUsage);
   }
   if (useRpm && !dpkgStatus.empty()) {
-    return usageError("give --dpkg-status or --rpm-dbpath, not both");
+    return nvo::tools::usageError("nvo-inventory", "give --dpkg-status or --rpm-dbpath, not both",
+                                  kUsage);
   }
   if (!useRpm && dpkgStatus.empty()) {
     useRpm = access(kDpkgStatus, F_OK) != 0;
@@ -157,16 +150,11 @@ int main(int argc, char** argv) {
 
   if (print) {
     std::cout << nvo::tools::inventoryCommand(model, packages) << "\n";
-    return kExitDone;
+    return nvo::tools::kExitDone;
   }
   nvo::MUXClient client;
-  switch (nvo::tools::openSession(client, authenticationFile, "nvo-inventory")) {
-    case nvo::tools::SessionOpen::kOpen:
-      break;
-    case nvo::tools::SessionOpen::kUnreadable:
-      return kExitUsage;
-    case nvo::tools::SessionOpen::kRefused:
-      return kExitSessionRefused;
+  if (int code = nvo::tools::openSession(client, authenticationFile, "nvo-inventory"); code != 0) {
+    return code;
   }
   try {
     nvo::tools::InventoryResult result = nvo::tools::reportInventory(client, model, packages);
@@ -183,5 +171,5 @@ int main(int argc, char** argv) {
     return kExitRefused;
   }
   client.endSession();
-  return kExitDone;
+  return nvo::tools::kExitDone;
 }

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitSessionRefused = 2;
 constexpr int kExitBadFile = 3;
 constexpr int kExitRefused = 4;
 
@@ -37,11 +34,6 @@ constexpr const char* kUsage =
     "(the others were still imported), 4 the directory refused a search or an addition, or\n"
     "has no such repository unit.\n";
 
-int usageError(const std::string& message) {
-  std::cerr << "nvo-rpm-import: " << message << "\n" << kUsage;
-  return kExitUsage;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,25 +54,20 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         std::cout << kUsage;
-        return kExitDone;
+        return nvo::tools::kExitDone;
       default:
-        return usageError("unknown option");
+        return nvo::tools::usageError("nvo-rpm-import", "unknown option", kUsage);
     }
   }
   if (optind >= argc) {
-    return usageError("give at least one FILE.rpm");
+    return nvo::tools::usageError("nvo-rpm-import", "give at least one FILE.rpm", kUsage);
   }
 
   nvo::MUXClient client;
-  switch (nvo::tools::openSession(client, authenticationFile, "nvo-rpm-import")) {
-    case nvo::tools::SessionOpen::kOpen:
-      break;
-    case nvo::tools::SessionOpen::kUnreadable:
-      return kExitUsage;
-    case nvo::tools::SessionOpen::kRefused:
-      return kExitSessionRefused;
+  if (int code = nvo::tools::openSession(client, authenticationFile, "nvo-rpm-import"); code != 0) {
+    return code;
   }
-  int status = kExitDone;
+  int status = nvo::tools::kExitDone;
   try {
     auto unit = nvo::tools::findRepositoryUnit(client, unitName);
     if (!unit) {

@@ -28,8 +28,13 @@ bool readTextFile(const std::string& path, std::string& text) {
   return in && readStream(in, text);
 }
 
-SessionOpen openSession(MUXClient& client, const std::string& authenticationFile,
-                        const std::string& program) {
+int usageError(const std::string& program, const std::string& message, const char* usage) {
+  std::cerr << program << ": " << message << "\n" << usage;
+  return kExitUsage;
+}
+
+int openSession(MUXClient& client, const std::string& authenticationFile,
+                const std::string& program) {
   bool open = false;
   if (authenticationFile.empty()) {
     open = client.initSession();
@@ -38,15 +43,15 @@ SessionOpen openSession(MUXClient& client, const std::string& authenticationFile
     if (!readTextFile(authenticationFile, document)) {
       std::cerr << program << ": cannot read the authentication document " << authenticationFile
                 << "\n";
-      return SessionOpen::kUnreadable;
+      return kExitUsage;
     }
     open = client.initSession(document);
   }
   if (!open) {
     std::cerr << program << ": the session was refused\n";
-    return SessionOpen::kRefused;
+    return kExitSessionRefused;
   }
-  return SessionOpen::kOpen;
+  return kExitDone;
 }
 
 bool replyError(DOM_Node reply, std::string& message) {

@@ -14,13 +14,20 @@ namespace nvo::tools {
 // is larger than a gateway document may be.
 bool readTextFile(const std::string& path, std::string& text);
 
-enum class SessionOpen { kOpen, kUnreadable, kRefused };
+// Exit codes every tool shares; each tool's own begin at 3.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUsage = 1;           // usage error or unreadable file
+inline constexpr int kExitSessionRefused = 2;  // no document, or the bind failed
+
+// Prints "`program`: `message`" and the usage text on standard error; kExitUsage.
+int usageError(const std::string& program, const std::string& message, const char* usage);
 
 // Opens `client`'s session with the authentication document in `authenticationFile`, or, when
-// that is empty, with the one named by NVO_AUTHENTICATION. Failures are reported on standard
-// error, prefixed with `program`.
-SessionOpen openSession(MUXClient& client, const std::string& authenticationFile,
-                        const std::string& program);
+// that is empty, with the one named by NVO_AUTHENTICATION. kExitDone when it is open; otherwise
+// the failure is reported on standard error, prefixed with `program`, and the answer is
+// kExitUsage (the document cannot be read) or kExitSessionRefused.
+int openSession(MUXClient& client, const std::string& authenticationFile,
+                const std::string& program);
 
 // The error a reply carries: false for a reply without an `error` element; otherwise true with
 // `message` set to "errorNum: errorMsg". A null reply is an error too.
