@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <map>
 #include <set>
 #include <type_traits>
 #include <utility>
@@ -10,6 +9,7 @@
 #include "gateway/command.h"
 #include "gateway/command_reply.h"
 #include "gateway/directory_lookup.h"
+#include "gateway/inventory_plan.h"
 #include "gateway/ldap_text.h"
 #include "gateway/linked_objects.h"
 
@@ -180,9 +180,8 @@ class Runner {
     return reply.finish();
   }
 
-  // The computer's inventory report replaces the previous one in one transaction: the entries
-  // of packages no longer installed are deleted, those of new packages added, the model set
-  // or removed. Entries already right are left alone, so an unchanged report writes nothing.
+  // The computer's inventory report replaces the previous one in one transaction (see
+  // inventory_plan.h); an unchanged report writes nothing.
   std::string operator()(const ReplaceInventory& c) {
     std::string computer = c.objectId.empty() ? directory_.boundDn() : lookup_.dnOf(c.objectId);
     if (computer.empty()) {
@@ -192,82 +191,17 @@ class Runner {
     if (!entry) {
       throw DirectoryError(kNoSuchObject, "no computer " + computer);
     }
-    std::map<std::string, const InstalledPackage*> wanted;
-    for (const InstalledPackage& p : c.packages) {
-      wanted.emplace(lowerAscii(installedPackageCn(p)), &p);
-    }
-    std::set<std::string> newNames;
-    for (const auto& [key, package] : wanted) {
-      newNames.insert(key);
-    }
-    // Order inside the transaction: deletes of entries whose name a new entry takes, the adds,
-    // the other deletes, the model. slapd 2.5's mdb fails a transaction in which an entry loses
-    // its last child, so the computer keeps children all along whenever the report has any.
-    std::vector<DirChange> first;
-    std::vector<DirChange> later;
     SearchRequest present{computer,
                           SearchScope::kOneLevel,
                           "(objectClass=orvantainstalledpackage)",
                           {"cn", "orvantaname", "orvantaversion", "orvantarelease", "orvantaarch"},
                           0};
-    std::size_t kept = 0;
-    for (const DirEntry& e : directory_.search(present)) {
-      InstalledPackage held{e.first("orvantaname"), e.first("orvantaversion"),
-                            e.first("orvantarelease"), e.first("orvantaarch")};
-      std::string key = lowerAscii(installedPackageCn(held));
-      auto rdns = splitDn(e.dn);
-      std::string rdn = rdns && !rdns->empty() ? rdns->front() : std::string();
-      // Kept only when named as this engine names it, so no new entry can clash with it.
-      bool named = lowerAscii(rdnType(rdn)) == "cn" && e.values("cn").size() == 1 &&
-                   lowerAscii(e.first("cn")) == key;
-      auto it = wanted.find(key);
-      if (named && it != wanted.end() && it->second != nullptr) {
-        it->second = nullptr;
-        ++kept;
-      } else {
-        bool clashes =
-            lowerAscii(rdnType(rdn)) == "cn" && newNames.count(lowerAscii(rdnValue(rdn)));
-        (clashes ? first : later).push_back({DirChange::Kind::kDelete, e.dn, {}, {}});
-      }
-    }
-    std::size_t removed = first.size() + later.size();
-    std::vector<DirChange> changes = std::move(first);
-    std::size_t added = 0;
-    for (const InstalledPackage& p : c.packages) {
-      std::string cn = installedPackageCn(p);
-      if (wanted[lowerAscii(cn)] != &p) {
-        continue;
-      }
-      std::vector<DirAttribute> attributes = {{"objectClass", {"orvantainstalledpackage"}},
-                                              {"cn", {cn}},
-                                              {"orvantaname", {p.name}},
-                                              {"orvantaversion", {p.version}}};
-      if (!p.release.empty()) {
-        attributes.push_back({"orvantarelease", {p.release}});
-      }
-      if (!p.arch.empty()) {
-        attributes.push_back({"orvantaarch", {p.arch}});
-      }
-      changes.push_back(
-          {DirChange::Kind::kAdd, "cn=" + escapeRdnValue(cn) + "," + computer, attributes, {}});
-      ++added;
-    }
-    changes.insert(changes.end(), later.begin(), later.end());
-    const std::vector<std::string>& model = entry->values("orvantamodel");
-    if (c.model ? (model.size() != 1 || model.front() != *c.model) : !model.empty()) {
-      std::vector<std::string> values;
-      if (c.model) {
-        values.push_back(*c.model);
-      }
-      changes.push_back({DirChange::Kind::kModify,
-                         computer,
-                         {},
-                         {{Modification::Op::kReplace, "orvantamodel", values}}});
-    }
+    InventoryPlan plan =
+        planInventory(computer, directory_.search(present), entry->values("orvantamodel"), c);
     if (c.packages.empty()) {
-      // An empty report leaves the computer without children, which a transaction cannot do
-      // (see above): the old entries go one by one, then the model.
-      for (const DirChange& change : changes) {
+      // An empty report leaves the computer without children, which a transaction cannot do:
+      // the old entries go one by one, then the model.
+      for (const DirChange& change : plan.changes) {
         if (change.kind == DirChange::Kind::kDelete) {
           directory_.remove(change.dn);
         } else {
@@ -275,12 +209,12 @@ class Runner {
         }
       }
     } else {
-      directory_.applyAtomically(changes);
+      directory_.applyAtomically(plan.changes);
     }
     ReplyWriter reply;
-    reply.element("added", std::to_string(added));
-    reply.element("removed", std::to_string(removed));
-    reply.element("unchanged", std::to_string(kept));
+    reply.element("added", std::to_string(plan.added));
+    reply.element("removed", std::to_string(plan.removed));
+    reply.element("unchanged", std::to_string(plan.unchanged));
     return reply.finish();
   }
 
