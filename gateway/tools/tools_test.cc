@@ -237,6 +237,9 @@ TEST_F(GatewayToolsTest, RpmImportAddsEachPackageOnceAndTheRepositoryFindsIt) {
             (std::vector<std::string>{"present " + uuids[1] + " nvo-test-beta 1.10~rc1 1.el9",
                                       "present " + uuids[0] + " nvo-test-alpha 1.2 3"}));
   EXPECT_NE(again.err.find(junk), std::string::npos) << again.err;
+  DOM_Node alphas = adminCall(findPackageCommand({"nvo-test-alpha", "1.2", "3", ""}));
+  EXPECT_EQ(objects(alphas, "orvantauuid"), std::vector<std::string>{uuids[0]})
+      << "left alone: still one entry";
 
   // The console's getrpmdetails finds exactly these two, named by their UUIDs below ou=pub.
   DOM_Node details = adminCall(command(
