@@ -57,43 +57,6 @@ bool connectionLost(int code) {
   return code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR || code == LDAP_UNAVAILABLE;
 }
 
-// Blocks SIGPIPE in the calling thread while the library writes to a socket whose peer is
-// gone, and swallows the SIGPIPE that write raised, so a dropped connection becomes a result
-// code and never ends the process. The process's own signal settings are left as they are.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    blocked_ = pthread_sigmask(SIG_BLOCK, &pipe, &old_) == 0;
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-  ~SigpipeGuard() {
-    if (!blocked_) {
-      return;
-    }
-    if (!wasPending_) {
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      const timespec none{};
-      while (sigtimedwait(&pipe, nullptr, &none) == SIGPIPE) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-
- private:
-  sigset_t old_{};
-  bool blocked_ = false;
-  bool wasPending_ = false;
-};
-
 // The library's text for `code`, followed by the server's diagnostic message when one came.
 std::string describe(LDAP* ld, int code) {
   std::string message = ldap_err2string(code);
@@ -209,6 +172,43 @@ timeval seconds(int count) {
 }
 
 }  // namespace
+
+namespace {
+// Guards alive in this thread: only the outermost one changes the signal mask.
+thread_local int guardDepth = 0;
+}  // namespace
+
+SigpipeGuard::SigpipeGuard() {
+  if (guardDepth++ > 0) {
+    return;
+  }
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  active_ = pthread_sigmask(SIG_BLOCK, &pipe, &old_) == 0;
+  if (active_ && sigismember(&old_, SIGPIPE) == 1) {
+    // Blocked already: a SIGPIPE pending now is the caller's own and must stay. (While SIGPIPE
+    // is not blocked, none can be pending in this thread.)
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+}
+
+SigpipeGuard::~SigpipeGuard() {
+  if (--guardDepth > 0 || !active_) {
+    return;
+  }
+  if (!wasPending_) {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec none{};
+    while (sigtimedwait(&pipe, nullptr, &none) == SIGPIPE) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
 
 struct LdapDirectory::Connection {
   LdapPtr ld;

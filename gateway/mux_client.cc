@@ -177,6 +177,8 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
                          "the command document is not usable: " + session.command.lastError());
     } else {
       const DOM_Node root = session.command.getRoot();
+      // One guard for every directory operation of the command.
+      const SigpipeGuard guard;
       try {
         reply = session.engineFor(XMLParser::getAttributeValue(root, "cat")).execute(root);
       } catch (const DirectoryError& error) {
