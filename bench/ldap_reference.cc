@@ -14,6 +14,7 @@ namespace {
 // The attributes every gateway reply carries for an object.
 const char* kHeader[] = {"entryUUID", "structuralObjectClass", "objectClass", nullptr};
 const char* kNoAttributes[] = {"1.1", nullptr};
+const char* kUuidOnly[] = {"entryUUID", nullptr};
 
 void check(int code, const char* what) {
   if (code != LDAP_SUCCESS) {
@@ -153,7 +154,10 @@ std::string LdapReference::add(const std::string& containerId, const std::string
   modPointers.push_back(nullptr);
   check(ldap_add_ext_s(connection_->ld, dn.c_str(), modPointers.data(), nullptr, nullptr), "add");
   connection_->setPassword(dn, password);
-  return resolve(dn);
+  // The new objectID, read as the engine reads it: the entry's entryUUID alone.
+  Result result = connection_->search(dn, LDAP_SCOPE_BASE, "(objectClass=*)", kUuidOnly);
+  LDAPMessage* entry = result ? ldap_first_entry(connection_->ld, result.get()) : nullptr;
+  return entry == nullptr ? std::string() : firstValue(connection_->ld, entry, "entryUUID");
 }
 
 void LdapReference::setPassword(const std::string& objectId, const std::string& password) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "gateway/ldap_text.h"
 
@@ -51,7 +52,13 @@ std::string objectClassOf(const DirEntry& entry) {
 ReplyWriter::ReplyWriter() : text_("<commandResult>") {}
 
 void ReplyWriter::element(const std::string& name, const std::string& text) {
-  text_ += "<" + name + ">" + xmlText(text) + "</" + name + ">";
+  text_ += '<';
+  text_ += name;
+  text_ += '>';
+  appendXmlText(text_, text);
+  text_ += "</";
+  text_ += name;
+  text_ += '>';
 }
 
 void ReplyWriter::attribute(const std::string& name, const std::string& value) {
@@ -59,8 +66,17 @@ void ReplyWriter::attribute(const std::string& name, const std::string& value) {
     element(name, value);
     return;
   }
-  text_ += "<" + name + " displayname=\"" + xmlText(displayNameOf(value), true) +
-           "\" objectname=\"" + xmlText(value, true) + "\">" + xmlText(value) + "</" + name + ">";
+  text_ += '<';
+  text_ += name;
+  text_ += " displayname=\"";
+  appendXmlText(text_, displayNameOf(value), true);
+  text_ += "\" objectname=\"";
+  appendXmlText(text_, value, true);
+  text_ += "\">";
+  appendXmlText(text_, value);
+  text_ += "</";
+  text_ += name;
+  text_ += '>';
 }
 
 void ReplyWriter::object(const DirEntry& entry, bool all,
@@ -86,13 +102,16 @@ void ReplyWriter::object(const DirEntry& entry, bool all,
 
 void ReplyWriter::objects(const std::vector<DirEntry>& entries, bool all,
                           const std::vector<std::string>& attributes) {
+  // Room for the identifying children of every object, so the text grows a few times only.
+  text_.reserve(text_.size() + entries.size() * 256);
   for (const DirEntry& e : entries) {
     object(e, all, attributes);
   }
 }
 
 std::string ReplyWriter::finish() {
-  return text_ + "</commandResult>";
+  text_ += "</commandResult>";
+  return std::move(text_);
 }
 
 }  // namespace nvo

@@ -33,7 +33,7 @@ class ReplyWriter {
   void object(const DirEntry& entry, bool all, const std::vector<std::string>& attributes = {});
   void objects(const std::vector<DirEntry>& entries, bool all,
                const std::vector<std::string>& attributes = {});
-  // The finished document.
+  // The finished document; the writer is spent afterwards.
   std::string finish();
 
  private:

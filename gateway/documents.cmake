@@ -11,6 +11,7 @@ endif()
 nvo_gateway_layer(nvo_documents
   ${NVO_GATEWAY_DIR}/authentication.cc
   ${NVO_GATEWAY_DIR}/dom_node.cc
+  ${NVO_GATEWAY_DIR}/reply_document.cc
   ${NVO_GATEWAY_DIR}/xml_parser.cc
   ${NVO_GATEWAY_DIR}/xml_reader.cc
   ${NVO_GATEWAY_DIR}/xml_text.cc
@@ -19,7 +20,7 @@ target_include_directories(nvo_documents SYSTEM PUBLIC ${NVO_XERCES_INCLUDE_DIR}
 target_link_libraries(nvo_documents PUBLIC ${NVO_XERCES_LIBRARY} PRIVATE nvo_build_flags)
 
 nvo_add_gtest(nvo_documents_test
-  SOURCES ${NVO_GATEWAY_DIR}/xml_parser_test.cc ${NVO_GATEWAY_DIR}/xml_text_test.cc
+  SOURCES ${NVO_GATEWAY_DIR}/xml_parser_test.cc ${NVO_GATEWAY_DIR}/reply_document_test.cc ${NVO_GATEWAY_DIR}/xml_text_test.cc
           ${NVO_GATEWAY_DIR}/authentication_test.cc
   LIBS nvo_documents
   TIMEOUT 60)

@@ -32,8 +32,9 @@ struct MemFree {
 struct BerTextFree {
   void operator()(char* text) const { ber_memfree(text); }
 };
-struct ValuesFree {
-  void operator()(berval** values) const { ldap_value_free_len(values); }
+// The value array of ldap_get_attribute_ber: one allocation, values pointing into the message.
+struct ValuesArrayFree {
+  void operator()(berval* values) const { ber_memfree(values); }
 };
 
 using LdapPtr = std::unique_ptr<LDAP, LdapUnbind>;
@@ -41,7 +42,7 @@ using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
 using BerPtr = std::unique_ptr<BerElement, BerFree>;
 using TextPtr = std::unique_ptr<char, MemFree>;
 using BerTextPtr = std::unique_ptr<char, BerTextFree>;
-using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
+using ValuesArrayPtr = std::unique_ptr<berval, ValuesArrayFree>;
 
 // A berval over bytes the caller keeps alive; the library does not write through it.
 berval borrowed(const std::string& text) {
@@ -55,43 +56,6 @@ berval borrowed(const std::string& text) {
 bool connectionLost(int code) {
   return code == LDAP_SERVER_DOWN || code == LDAP_CONNECT_ERROR || code == LDAP_UNAVAILABLE;
 }
-
-// Blocks SIGPIPE in the calling thread while the library writes to a socket whose peer is
-// gone, and swallows the SIGPIPE that write raised, so a dropped connection becomes a result
-// code and never ends the process. The process's own signal settings are left as they are.
-class SigpipeGuard {
- public:
-  SigpipeGuard() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    blocked_ = pthread_sigmask(SIG_BLOCK, &pipe, &old_) == 0;
-  }
-  SigpipeGuard(const SigpipeGuard&) = delete;
-  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-  ~SigpipeGuard() {
-    if (!blocked_) {
-      return;
-    }
-    if (!wasPending_) {
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      const timespec none{};
-      while (sigtimedwait(&pipe, nullptr, &none) == SIGPIPE) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-
- private:
-  sigset_t old_{};
-  bool blocked_ = false;
-  bool wasPending_ = false;
-};
 
 // The library's text for `code`, followed by the server's diagnostic message when one came.
 std::string describe(LDAP* ld, int code) {
@@ -174,24 +138,29 @@ class ModList {
   std::vector<LDAPMod*> pointers_;
 };
 
-// One entry of a search result, read into its value form.
+// One entry of a search result, read into its value form in one pass over the entry (the
+// names and values are read where they lie in the message and copied once).
 DirEntry readEntry(LDAP* ld, LDAPMessage* message) {
   DirEntry entry;
-  if (const TextPtr dn{ldap_get_dn(ld, message)}) {
-    entry.dn = dn.get();
-  }
   BerElement* rawBer = nullptr;
-  TextPtr name{ldap_first_attribute(ld, message, &rawBer)};
+  berval dn{};
+  const int code = ldap_get_dn_ber(ld, message, &rawBer, &dn);
   const BerPtr ber(rawBer);
-  while (name != nullptr) {
-    DirAttribute attribute;
-    attribute.name = name.get();
-    const ValuesPtr values(ldap_get_values_len(ld, message, name.get()));
-    for (berval** value = values.get(); value != nullptr && *value != nullptr; ++value) {
-      attribute.values.emplace_back((*value)->bv_val, (*value)->bv_len);
+  if (code != LDAP_SUCCESS) {
+    return entry;
+  }
+  entry.dn.assign(dn.bv_val == nullptr ? "" : dn.bv_val, dn.bv_len);
+  berval name{};
+  berval* values = nullptr;
+  while (ldap_get_attribute_ber(ld, message, ber.get(), &name, &values) == LDAP_SUCCESS &&
+         name.bv_val != nullptr) {
+    const ValuesArrayPtr ownedValues(values);
+    DirAttribute& attribute = entry.attributes.emplace_back();
+    attribute.name.assign(name.bv_val, name.bv_len);
+    for (const berval* value = values; value != nullptr && value->bv_val != nullptr; ++value) {
+      attribute.values.emplace_back(value->bv_val, value->bv_len);
     }
-    entry.attributes.push_back(std::move(attribute));
-    name.reset(ldap_next_attribute(ld, message, ber.get()));
+    values = nullptr;
   }
   return entry;
 }
@@ -203,6 +172,43 @@ timeval seconds(int count) {
 }
 
 }  // namespace
+
+namespace {
+// Guards alive in this thread: only the outermost one changes the signal mask.
+thread_local int guardDepth = 0;
+}  // namespace
+
+SigpipeGuard::SigpipeGuard() {
+  if (guardDepth++ > 0) {
+    return;
+  }
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  active_ = pthread_sigmask(SIG_BLOCK, &pipe, &old_) == 0;
+  if (active_ && sigismember(&old_, SIGPIPE) == 1) {
+    // Blocked already: a SIGPIPE pending now is the caller's own and must stay. (While SIGPIPE
+    // is not blocked, none can be pending in this thread.)
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+}
+
+SigpipeGuard::~SigpipeGuard() {
+  if (--guardDepth > 0 || !active_) {
+    return;
+  }
+  if (!wasPending_) {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec none{};
+    while (sigtimedwait(&pipe, nullptr, &none) == SIGPIPE) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
 
 struct LdapDirectory::Connection {
   LdapPtr ld;

@@ -21,6 +21,8 @@
 #ifndef GATEWAY_LDAP_DIRECTORY_H_
 #define GATEWAY_LDAP_DIRECTORY_H_
 
+#include <signal.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,24 @@
 #include "gateway/directory.h"
 
 namespace nvo {
+
+// Blocks SIGPIPE in the calling thread while the library writes to a socket whose peer is
+// gone, and swallows the SIGPIPE that write raised, so a dropped connection becomes a result
+// code and never ends the process. The process's own signal settings are left as they are.
+// Guards nest: only the outermost one in a thread changes the mask, so a caller that runs
+// several operations in a row (one gateway command) may hold one guard around all of them.
+class SigpipeGuard {
+ public:
+  SigpipeGuard();
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+  ~SigpipeGuard();
+
+ private:
+  sigset_t old_{};
+  bool active_ = false;
+  bool wasPending_ = false;
+};
 
 class LdapDirectory : public Directory {
  public:

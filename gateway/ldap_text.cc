@@ -1,5 +1,6 @@
 #include "gateway/ldap_text.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "gateway/xml_text.h"
@@ -262,6 +263,19 @@ bool isUuid(std::string_view text) {
 }
 
 std::string xmlText(std::string_view text, bool inAttribute) {
+  std::string out;
+  appendXmlText(out, text, inAttribute);
+  return out;
+}
+
+void appendXmlText(std::string& out, std::string_view text, bool inAttribute) {
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= 0x20 && c < 0x7f && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+  });
+  if (plain) {
+    out.append(text);
+    return;
+  }
   // The documents layer's serializer escaping wants valid UTF-8: every byte outside a
   // well-formed sequence becomes U+FFFD first.
   std::string valid;
@@ -271,10 +285,8 @@ std::string xmlText(std::string_view text, bool inAttribute) {
     valid.append(length == 0 ? std::string_view("\xef\xbf\xbd") : text.substr(0, length));
     text.remove_prefix(length == 0 ? 1 : length);
   }
-  std::string out;
   xml::appendEscapedForRoundTrip(
       out, valid, inAttribute ? xml::EscapeContext::kAttribute : xml::EscapeContext::kText);
-  return out;
 }
 
 }  // namespace nvo

@@ -56,6 +56,9 @@ bool isUuid(std::string_view text);
 // that are not UTF-8) becomes U+FFFD. `inAttribute`: for an attribute value, where tab and
 // line feed are written as character references too.
 std::string xmlText(std::string_view text, bool inAttribute = false);
+// The same, appended to `out` (a text of printable ASCII without markup characters, the common
+// case of directory values, is copied as it is).
+void appendXmlText(std::string& out, std::string_view text, bool inAttribute = false);
 
 }  // namespace nvo
 

@@ -22,6 +22,7 @@
 #include "gateway/command_engine.h"
 #include "gateway/file_io.h"
 #include "gateway/ldap_directory.h"
+#include "gateway/reply_document.h"
 #include "gateway/session_context.h"
 #include "gateway/xml_parser.h"
 #include "gateway/xml_reader.h"
@@ -82,7 +83,8 @@ struct MUXClient::Session {
   std::string password;
   std::map<std::string, Route> routes;  // by category; LDAP URLs only
   XMLParser command;
-  xml::SecureReader reply;
+  xml::ReplyDocument reply;       // the engine's replies, built directly
+  xml::SecureReader replyReader;  // a reply of any other shape, parsed
   ApiContext api;
   bool open = false;
 
@@ -177,6 +179,8 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
                          "the command document is not usable: " + session.command.lastError());
     } else {
       const DOM_Node root = session.command.getRoot();
+      // One guard for every directory operation of the command.
+      const SigpipeGuard guard;
       try {
         reply = session.engineFor(XMLParser::getAttributeValue(root, "cat")).execute(root);
       } catch (const DirectoryError& error) {
@@ -184,11 +188,19 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
         reply = errorReply(error.code(), error.what());
       }
     }
-    std::string error;
-    if (!session.reply.read(reply, kMaxReplyBytes, error)) {
+    session.reply.clear();
+    session.replyReader.clear();
+    if (reply.size() > kMaxReplyBytes) {
       return DOM_Node();
     }
-    return DOM_Node(session.reply.document()->getDocumentElement());
+    if (session.reply.build(reply)) {
+      return DOM_Node(session.reply.document()->getDocumentElement());
+    }
+    std::string error;
+    if (!session.replyReader.read(reply, kMaxReplyBytes, error)) {
+      return DOM_Node();
+    }
+    return DOM_Node(session.replyReader.document()->getDocumentElement());
   } catch (const std::exception&) {
     return DOM_Node();
   }

@@ -1,5 +1,6 @@
 #include "gateway/xml_parser.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include <xercesc/dom/DOMDocument.hpp>
@@ -17,6 +18,35 @@ namespace nvo {
 namespace x = XERCES_CPP_NAMESPACE;
 
 namespace {
+
+// A name asked for by a caller, as UTF-16 for comparing with node names. Short ASCII names
+// (every name of the command and reply documents) are widened in place, without allocating:
+// readers look names up once per node they visit.
+class WideName {
+ public:
+  explicit WideName(const std::string& name) {
+    if (name.size() < kInPlace &&
+        std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; })) {
+      std::copy(name.begin(), name.end(), inPlace_);
+      inPlace_[name.size()] = 0;
+      view_ = std::u16string_view(inPlace_, name.size());
+    } else {
+      allocated_ = xml::toUtf16(name);
+      view_ = allocated_;
+    }
+  }
+  WideName(const WideName&) = delete;
+  WideName& operator=(const WideName&) = delete;
+
+  std::u16string_view view() const { return view_; }
+  const char16_t* c_str() const { return view_.data(); }  // NUL-terminated either way
+
+ private:
+  static constexpr std::size_t kInPlace = 48;
+  char16_t inPlace_[kInPlace] = {};
+  std::u16string allocated_;
+  std::u16string_view view_;
+};
 
 bool isElement(const x::DOMNode* node) {
   return node != nullptr && node->getNodeType() == x::DOMNode::ELEMENT_NODE;
@@ -122,11 +152,11 @@ DOM_Node XMLParser::findChild(DOM_Node node, const std::string& name, bool /*fla
   if (root == nullptr) {
     return DOM_Node();
   }
-  const std::u16string wanted = xml::toUtf16(name);
+  const WideName wanted(name);
   // Pre-order walk of the subtree below root, without recursion.
   x::DOMNode* current = root->getFirstChild();
   while (current != nullptr) {
-    if (isElementNamed(current, wanted)) {
+    if (isElementNamed(current, wanted.view())) {
       return DOM_Node(current);
     }
     if (current->getFirstChild() != nullptr) {
@@ -142,14 +172,14 @@ DOM_Node XMLParser::findChild(DOM_Node node, const std::string& name, bool /*fla
 }
 
 DOM_Node XMLParser::findFirstChild(DOM_Node node, const std::string& name, bool /*flag*/) {
-  return DOM_Node(firstChildNamed(node.get(), xml::toUtf16(name)));
+  return DOM_Node(firstChildNamed(node.get(), WideName(name).view()));
 }
 
 DOM_Node XMLParser::findNextSibling(DOM_Node node, const std::string& name, bool /*flag*/) {
   if (node.isNull()) {
     return DOM_Node();
   }
-  return DOM_Node(elementNamedFrom(node.get()->getNextSibling(), xml::toUtf16(name)));
+  return DOM_Node(elementNamedFrom(node.get()->getNextSibling(), WideName(name).view()));
 }
 
 DOM_Node XMLParser::firstChild(DOM_Node node, bool /*flag*/) {
@@ -169,7 +199,7 @@ std::string XMLParser::getStringValue(DOM_Node node) {
 }
 
 std::string XMLParser::getChildStringValue(DOM_Node node, const std::string& child, bool /*flag*/) {
-  return xml::textContent(firstChildNamed(node.get(), xml::toUtf16(child)));
+  return xml::textContent(firstChildNamed(node.get(), WideName(child).view()));
 }
 
 std::string XMLParser::getAttributeValue(DOM_Node node, const std::string& name) {
@@ -177,7 +207,7 @@ std::string XMLParser::getAttributeValue(DOM_Node node, const std::string& name)
     return std::string();
   }
   const auto* element = static_cast<const x::DOMElement*>(node.get());
-  return xml::toUtf8(element->getAttribute(xml::toUtf16(name).c_str()));
+  return xml::toUtf8(element->getAttribute(WideName(name).c_str()));
 }
 
 void XMLParser::setChildStringValue(DOM_Node node, const std::string& child,

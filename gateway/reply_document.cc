@@ -1,0 +1,274 @@
+#include "gateway/reply_document.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMImplementation.hpp>
+#include <xercesc/dom/DOMImplementationRegistry.hpp>
+#include <xercesc/dom/DOMText.hpp>
+// The node classes themselves (installed with Xerces-C's headers): their link fields are
+// public, so nodes of types we created ourselves are linked without the casts of appendChild.
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
+
+#include "gateway/xml_reader.h"
+#include "gateway/xml_text.h"
+
+namespace nvo::xml {
+
+namespace x = XERCES_CPP_NAMESPACE;
+
+namespace {
+
+bool isNameStart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isNameChar(char c) {
+  return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+}
+
+// The name at the start of `text` (letters, then letters, digits, '-', '_', '.'), or empty.
+std::string_view nameAt(std::string_view text) {
+  if (text.empty() || !isNameStart(text[0])) {
+    return {};
+  }
+  std::size_t end = 1;
+  while (end < text.size() && isNameChar(text[end])) {
+    ++end;
+  }
+  return text.substr(0, end);
+}
+
+// `raw` (element text, or an attribute value when `attribute`) with its references replaced,
+// as UTF-8, into `out`; false when it holds anything the reply writer does not write or a
+// parser would refuse or normalise.
+bool decode(std::string_view raw, bool attribute, std::string& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c == '&') {
+      const std::size_t end = raw.find(';', i);
+      if (end == std::string_view::npos) {
+        return false;
+      }
+      const std::string_view name = raw.substr(i + 1, end - i - 1);
+      char decoded = 0;
+      if (name == "amp") {
+        decoded = '&';
+      } else if (name == "lt") {
+        decoded = '<';
+      } else if (name == "gt") {
+        decoded = '>';
+      } else if (name == "quot") {
+        decoded = '"';
+      } else if (name == "apos") {
+        decoded = '\'';
+      } else if (name == "#13") {
+        decoded = '\r';
+      } else if (name == "#9") {
+        decoded = '\t';
+      } else if (name == "#10") {
+        decoded = '\n';
+      } else {
+        return false;
+      }
+      out += decoded;
+      i = end + 1;
+      continue;
+    }
+    if (c == '<' || c == '>' || c == '"' || c == '\r') {
+      return false;
+    }
+    if (c < 0x20) {
+      // A parser turns a literal tab or line feed in an attribute value into a space.
+      if ((c != '\t' && c != '\n') || attribute) {
+        return false;
+      }
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const std::size_t length = utf8SequenceLength(raw.substr(i));
+    if (length == 0 || (length == 3 && c == 0xEF && raw[i + 1] == '\xBF' &&
+                        (raw[i + 2] == '\xBE' || raw[i + 2] == '\xBF'))) {
+      return false;  // not UTF-8, or U+FFFE / U+FFFF, which XML 1.0 cannot carry
+    }
+    out.append(raw.substr(i, length));
+    i += length;
+  }
+  return true;
+}
+
+// `utf8` (valid UTF-8) as UTF-16 into `out`, without a character-by-character decode for the
+// common all-ASCII text.
+const char16_t* utf16Of(std::string_view utf8, std::u16string& out) {
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+    out.assign(utf8.begin(), utf8.end());
+  } else {
+    out = toUtf16(utf8);
+  }
+  return out.c_str();
+}
+
+// True when the ASCII `name` is the element name `tag`.
+bool sameName(std::string_view name, const XMLCh* tag) {
+  for (const char c : name) {
+    if (*tag++ != static_cast<char16_t>(c)) {
+      return false;
+    }
+  }
+  return *tag == 0;
+}
+
+// An open element and the link fields of its first and last child.
+struct Level {
+  x::DOMElementImpl* element = nullptr;
+  x::DOMChildNode* first = nullptr;
+  x::DOMChildNode* last = nullptr;
+  x::DOMNode* lastNode = nullptr;
+};
+
+// Appends `child` (whose own fields are `node` and `links`) as the last child of `parent`,
+// as DOMParentNode::appendChildFast does.
+void append(Level& parent, x::DOMNode* child, x::DOMNodeImpl& node, x::DOMChildNode& links) {
+  node.fOwnerNode = parent.element;
+  node.isOwned(true);
+  if (parent.first == nullptr) {
+    parent.element->fParent.fFirstChild = child;
+    node.isFirstChild(true);
+    links.previousSibling = child;
+    parent.first = &links;
+  } else {
+    parent.last->nextSibling = child;
+    links.previousSibling = parent.lastNode;
+    parent.first->previousSibling = child;
+  }
+  parent.last = &links;
+  parent.lastNode = child;
+}
+
+// Builds the tree of `text` into `document`; false when the text is not of the writer's shape.
+bool buildInto(std::string_view text, x::DOMDocument* document) {
+  auto* documentImpl = static_cast<x::DOMDocumentImpl*>(document);
+  std::vector<Level> open;
+  bool rootDone = false;
+  std::string decoded;
+  std::u16string wide;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] != '<') {
+      const std::size_t end = text.find('<', at);
+      if (open.empty() || end == std::string_view::npos ||
+          !decode(text.substr(at, end - at), false, decoded)) {
+        return false;
+      }
+      if (!decoded.empty()) {
+        auto* node =
+            static_cast<x::DOMTextImpl*>(documentImpl->createTextNode(utf16Of(decoded, wide)));
+        append(open.back(), node, node->fNode, node->fChild);
+      }
+      at = end;
+      continue;
+    }
+    if (at + 1 < text.size() && text[at + 1] == '/') {  // an end tag
+      const std::string_view name = nameAt(text.substr(at + 2));
+      const std::size_t close = at + 2 + name.size();
+      if (open.empty() || name.empty() || close >= text.size() || text[close] != '>') {
+        return false;
+      }
+      if (!sameName(name, open.back().element->getTagName())) {
+        return false;
+      }
+      open.pop_back();
+      rootDone = open.empty();
+      at = close + 1;
+      continue;
+    }
+    // A start tag: the name, then name="value" pairs, then '>'.
+    const std::string_view name = nameAt(text.substr(at + 1));
+    if (name.empty() || rootDone || open.size() >= SecureReader::kMaxDepth) {
+      return false;
+    }
+    auto* element =
+        static_cast<x::DOMElementImpl*>(documentImpl->createElementNoCheck(utf16Of(name, wide)));
+    at += 1 + name.size();
+    while (at < text.size() && text[at] == ' ') {
+      const std::string_view attribute = nameAt(text.substr(at + 1));
+      const std::size_t quote = at + 1 + attribute.size() + 1;
+      if (attribute.empty() || quote >= text.size() || text[quote - 1] != '=' ||
+          text[quote] != '"') {
+        return false;
+      }
+      const std::size_t endQuote = text.find('"', quote + 1);
+      if (endQuote == std::string_view::npos ||
+          !decode(text.substr(quote + 1, endQuote - quote - 1), true, decoded)) {
+        return false;
+      }
+      const std::u16string attributeName(attribute.begin(), attribute.end());
+      if (element->hasAttribute(attributeName.c_str())) {
+        return false;  // a parser refuses a repeated attribute
+      }
+      element->setAttribute(attributeName.c_str(), utf16Of(decoded, wide));
+      at = endQuote + 1;
+    }
+    if (at >= text.size() || text[at] != '>') {
+      return false;
+    }
+    ++at;
+    if (open.empty()) {
+      document->appendChild(element);
+    } else {
+      append(open.back(), element, element->fNode, element->fChild);
+    }
+    open.push_back(Level{element});
+  }
+  return rootDone && open.empty();
+}
+
+}  // namespace
+
+ReplyDocument::~ReplyDocument() {
+  clear();
+}
+
+void ReplyDocument::clear() {
+  if (document_ != nullptr) {
+    document_->release();
+    document_ = nullptr;
+  }
+}
+
+bool ReplyDocument::build(std::string_view text) {
+  clear();
+  ensureXercesInitialized();
+  static x::DOMImplementation* const implementation =
+      x::DOMImplementationRegistry::getDOMImplementation(u"Core");
+  x::DOMDocument* document = implementation->createDocument();
+  bool built = false;
+  try {
+    built = buildInto(text, document);
+  } catch (...) {
+    document->release();
+    throw;
+  }
+  if (!built) {
+    document->release();
+    return false;
+  }
+  document_ = document;
+  return true;
+}
+
+}  // namespace nvo::xml
