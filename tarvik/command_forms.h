@@ -75,6 +75,8 @@ bool printError(nvo::DOM_Node answer, std::ostream& out);
 // Both steps: usable at all, then the error check.
 Outcome checkResult(nvo::DOM_Node answer, std::ostream& out);
 
+// The child elements of an answer named `name`, in document order.
+std::vector<nvo::DOM_Node> childrenNamed(nvo::DOM_Node answer, const std::string& name);
 // The `object` children of an answer, in document order.
 std::vector<nvo::DOM_Node> objectsOf(nvo::DOM_Node answer);
 
