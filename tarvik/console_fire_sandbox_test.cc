@@ -69,10 +69,10 @@ TEST_F(ConsoleFireTest, FireReachesARealListenerThroughTolmd) {
   EXPECT_EQ(listener.countLines("NOTIFY event="), 2u) << listener.transcript();
 
   // Without tolmd nobody takes the event.
+  EXPECT_EQ(listener.stop(15s), 0) << listener.transcript();
   nvo_test::stopAndRelease(tolmd_, 15s);
   s.say("fire tarvik.fired", {"TRKSignalEvent failed", top});
   s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
-  listener.stop(15s);
 }
 
 }  // namespace
