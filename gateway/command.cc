@@ -173,6 +173,10 @@ std::string namingAttributeOf(const std::string& objectClass) {
   if (objectClass == "organization") {
     return "o";
   }
+  // Repository packages are named by their UUID, which stays theirs for life.
+  if (objectClass == "orvantarpm") {
+    return "orvantauuid";
+  }
   return "cn";
 }
 
@@ -180,7 +184,10 @@ void addValue(std::vector<DirAttribute>& attributes, const std::string& name,
               const std::string& value) {
   for (DirAttribute& a : attributes) {
     if (a.name == name) {
-      a.values.push_back(value);
+      // A value given twice (the naming value repeated as an attribute) is stored once.
+      if (std::find(a.values.begin(), a.values.end(), value) == a.values.end()) {
+        a.values.push_back(value);
+      }
       return;
     }
   }
@@ -379,6 +386,54 @@ SearchSpec inventorySpec(DOM_Node root, const std::string& objectClass) {
   return spec;
 }
 
+// One field of an installed package: bounded, and free of what would make two packages share
+// an entry name (white space, which directory matching folds, and the "/" that joins them).
+std::string packageField(DOM_Node package, const std::string& name, bool required) {
+  std::string value = X::getChildStringValue(package, name);
+  if (required && value.empty()) {
+    throw CommandError(kErrMissingElement, "package without " + name);
+  }
+  if (value.size() > kMaxPackageFieldBytes) {
+    throw CommandError(kErrBadValue,
+                       name + " longer than " + std::to_string(kMaxPackageFieldBytes) + " bytes");
+  }
+  for (unsigned char ch : value) {
+    if (ch <= ' ' || ch == 0x7f || ch == '/') {
+      throw CommandError(kErrBadValue,
+                         name + " holds white space, a control character or /: " + value);
+    }
+  }
+  return value;
+}
+
+ReplaceInventory parseReplaceInventory(DOM_Node root) {
+  ReplaceInventory r;
+  r.objectId = objectIdOf(root, "objectID", false);
+  if (DOM_Node model = X::findFirstChild(root, "orvantamodel"); model != nullptr) {
+    std::string text = trimmed(X::getStringValue(model));
+    if (!text.empty()) {
+      r.model = text;
+    }
+  }
+  std::set<std::string> seen;
+  for (DOM_Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
+    if (X::getName(e) != "package") {
+      continue;
+    }
+    InstalledPackage p{
+        packageField(e, "orvantaname", true), packageField(e, "orvantaversion", true),
+        packageField(e, "orvantarelease", false), packageField(e, "orvantaarch", false)};
+    if (!seen.insert(lowerAscii(installedPackageCn(p))).second) {
+      continue;
+    }
+    if (r.packages.size() == kMaxPackages) {
+      throw CommandError(kErrTooMany, "more than " + std::to_string(kMaxPackages) + " packages");
+    }
+    r.packages.push_back(std::move(p));
+  }
+  return r;
+}
+
 using Parser = std::function<CommandBody(DOM_Node, const std::string&)>;
 
 const std::map<std::string, Parser, std::less<>>& parsers() {
@@ -421,6 +476,8 @@ const std::map<std::string, Parser, std::less<>>& parsers() {
        [](DOM_Node r, const std::string&) -> CommandBody {
          return SearchHwInventory{inventorySpec(r, "orvantacomputer")};
        }},
+      {"replaceInventory",
+       [](DOM_Node r, const std::string&) -> CommandBody { return parseReplaceInventory(r); }},
       {"readPrinter",
        [](DOM_Node r, const std::string&) -> CommandBody {
          std::string name = X::getChildStringValue(r, "printername");
@@ -459,6 +516,10 @@ Command parseCommand(DOM_Node root) {
     throw CommandError(kErrUnknownCategory, "unknown command category " + category);
   }
   return Command{name, it->second(root, category)};
+}
+
+std::string installedPackageCn(const InstalledPackage& package) {
+  return package.name + "/" + package.version + "/" + package.release + "/" + package.arch;
 }
 
 std::string uuidFilter(const std::string& objectId) {

@@ -40,6 +40,8 @@ enum EngineError : int {
 inline constexpr std::size_t kMaxConditions = 64;
 inline constexpr std::size_t kMaxAttributes = 1024;
 inline constexpr std::size_t kMaxUuids = 10000;
+inline constexpr std::size_t kMaxPackages = 20000;
+inline constexpr std::size_t kMaxPackageFieldBytes = 256;
 // UUIDs asked for in one search filter of getRPMDetailsFromUUIDsBig.
 inline constexpr std::size_t kUuidsPerFilter = 100;
 
@@ -111,6 +113,20 @@ struct SearchSwInventory {
 struct SearchHwInventory {
   SearchSpec spec;  // computers below the base
 };
+// One installed package of an inventory report. No field holds white space, control
+// characters or "/"; name and version are never empty.
+struct InstalledPackage {
+  std::string name;
+  std::string version;
+  std::string release;  // may be empty (the attribute is then left out)
+  std::string arch;     // may be empty
+};
+// replaceInventory: the computer's whole inventory report, put in place in one transaction.
+struct ReplaceInventory {
+  std::string objectId;                    // empty: the session's own object
+  std::optional<std::string> model;        // absent: unknown, any previous model is removed
+  std::vector<InstalledPackage> packages;  // distinct, compared case-insensitively
+};
 struct ReadPrinter {
   std::string filter;
 };
@@ -132,8 +148,8 @@ struct GetObjectName {
 using CommandBody =
     std::variant<EnumerateBaseObjects, EnumerateObjects, ReadObject, CreateObject, RemoveAllObjects,
                  ModifyObject, RenameObject, MoveObject, ResolveObject, SearchObjects,
-                 GetRpmDetails, SearchSwInventory, SearchHwInventory, ReadPrinter, LinkedObjects,
-                 LinkObjects, GetObjectName>;
+                 GetRpmDetails, SearchSwInventory, SearchHwInventory, ReplaceInventory, ReadPrinter,
+                 LinkedObjects, LinkObjects, GetObjectName>;
 
 struct Command {
   std::string name;  // as the document gave it
@@ -143,6 +159,10 @@ struct Command {
 // The typed command of a `command` element. Throws CommandError (numbers above) naming what
 // is wrong; never touches a directory.
 Command parseCommand(DOM_Node root);
+
+// The `cn` of an installed package's entry below its computer: name, version, release and
+// architecture joined by "/" ("bash/5.2.15/2+b2/amd64"), one entry per distinct package.
+std::string installedPackageCn(const InstalledPackage& package);
 
 // The filter that finds the entry whose entryUUID is `objectId`.
 std::string uuidFilter(const std::string& objectId);

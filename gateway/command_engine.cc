@@ -9,12 +9,15 @@
 #include "gateway/command.h"
 #include "gateway/command_reply.h"
 #include "gateway/directory_lookup.h"
+#include "gateway/inventory_plan.h"
 #include "gateway/ldap_text.h"
 #include "gateway/linked_objects.h"
 
 namespace nvo {
 
 namespace {
+
+constexpr int kNoSuchObject = 32;  // LDAP result code
 
 // Runs one typed command; each overload answers the reply text or throws DirectoryError or
 // CommandError.
@@ -174,6 +177,44 @@ class Runner {
     attributes.push_back("orvantamodel");
     ReplyWriter reply;
     reply.objects(lookup_.run(c.spec, attributes), false, {"orvantamodel"});
+    return reply.finish();
+  }
+
+  // The computer's inventory report replaces the previous one in one transaction (see
+  // inventory_plan.h); an unchanged report writes nothing.
+  std::string operator()(const ReplaceInventory& c) {
+    std::string computer = c.objectId.empty() ? directory_.boundDn() : lookup_.dnOf(c.objectId);
+    if (computer.empty()) {
+      throw CommandError(kErrNoOwnObject, "no objectID, and the session has no object of its own");
+    }
+    auto entry = lookup_.entryAt(computer, "(objectClass=orvantacomputer)", {"orvantamodel"});
+    if (!entry) {
+      throw DirectoryError(kNoSuchObject, "no computer " + computer);
+    }
+    SearchRequest present{computer,
+                          SearchScope::kOneLevel,
+                          "(objectClass=orvantainstalledpackage)",
+                          {"cn", "orvantaname", "orvantaversion", "orvantarelease", "orvantaarch"},
+                          0};
+    InventoryPlan plan =
+        planInventory(computer, directory_.search(present), entry->values("orvantamodel"), c);
+    if (c.packages.empty()) {
+      // An empty report leaves the computer without children, which a transaction cannot do:
+      // the old entries go one by one, then the model.
+      for (const DirChange& change : plan.changes) {
+        if (change.kind == DirChange::Kind::kDelete) {
+          directory_.remove(change.dn);
+        } else {
+          directory_.modify(change.dn, change.changes);
+        }
+      }
+    } else {
+      directory_.applyAtomically(plan.changes);
+    }
+    ReplyWriter reply;
+    reply.element("added", std::to_string(plan.added));
+    reply.element("removed", std::to_string(plan.removed));
+    reply.element("unchanged", std::to_string(plan.unchanged));
     return reply.finish();
   }
 

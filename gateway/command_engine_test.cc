@@ -373,8 +373,10 @@ TEST_F(CommandEngineTest, RepositoryAndInventoryCompareAsPackageVersions) {
       {"1.10~rc1", "aaaaaaaa-0000-4000-8000-000000000003"},
       {"2.0", "aaaaaaaa-0000-4000-8000-000000000004"}};
   for (const auto& [version, uuid] : packages) {
-    create(pub, "orvantarpm", "tool-" + version,
-           "<attribute name=\"orvantauuid\">" + uuid +
+    // Named by its UUID; the same value given again as an attribute is stored once.
+    create(pub, "orvantarpm", uuid,
+           "<attribute name=\"orvantauuid\">" + uuid + "</attribute><attribute name=\"cn\">tool-" +
+               version +
                "</attribute><attribute name=\"orvantaname\">tool</attribute>"
                "<attribute name=\"orvantaversion\">" +
                version + "</attribute>");

@@ -33,6 +33,35 @@ std::string agentSearch(const std::string& mac) {
                  mac + "</orvantaid></searchParams>");
 }
 
+TEST(ParseCommandTest, InventoryReportKeepsEachDistinctPackageOnce) {
+  Command c =
+      parse(doc("catSWInventory", "replaceInventory",
+                "<orvantamodel> Model 7 </orvantamodel>"
+                "<package><orvantaname>bash</orvantaname><orvantaversion>5.2</orvantaversion>"
+                "<orvantarelease>2+b2</orvantarelease><orvantaarch>amd64</orvantaarch></package>"
+                "<package><orvantaname>BASH</orvantaname><orvantaversion>5.2</orvantaversion>"
+                "<orvantarelease>2+B2</orvantarelease><orvantaarch>AMD64</orvantaarch></package>"
+                "<package><orvantaname>bash</orvantaname><orvantaversion>5.2</orvantaversion>"
+                "<orvantaarch>i386</orvantaarch></package>"));
+  const auto& r = std::get<ReplaceInventory>(c.body);
+  EXPECT_EQ(r.objectId, "");
+  EXPECT_EQ(r.model, "Model 7");
+  ASSERT_EQ(r.packages.size(), 2u);
+  EXPECT_EQ(installedPackageCn(r.packages[0]), "bash/5.2/2+b2/amd64");
+  EXPECT_EQ(installedPackageCn(r.packages[1]), "bash/5.2//i386");
+  EXPECT_FALSE(
+      std::get<ReplaceInventory>(
+          parse(doc("catSWInventory", "replaceInventory", "<orvantamodel> </orvantamodel>")).body)
+          .model);
+
+  // Repository packages are named by their UUID.
+  Command rpm = parse(doc("RPM", "createObject",
+                          std::string("<objectID>") + kId +
+                              "</objectID><objectclass>orvantarpm</objectclass><name>" + kId2 +
+                              "</name><attribute name=\"orvantaname\">x</attribute>"));
+  EXPECT_EQ(std::get<CreateObject>(rpm.body).rdn, std::string("orvantauuid=") + kId2);
+}
+
 TEST(ParseCommandTest, AgentMacSearchEscapesEveryFilterSpecial) {
   struct Case {
     std::string macXml;  // as it stands in the document
@@ -248,6 +277,22 @@ TEST(ParseCommandTest, MalformedCommandsNameTheirFault) {
       {doc("catNone", "readLinkedObjects", "<objectclass>x</objectclass><value>v</value>"),
        kErrMissingElement, "attribute"},
       {doc("catNone", "renameObject", id + "<newname></newname>"), kErrMissingElement, "newname"},
+      {doc("catSWInventory", "replaceInventory",
+           "<package><orvantaversion>1</orvantaversion></package>"),
+       kErrMissingElement, "orvantaname"},
+      {doc("catSWInventory", "replaceInventory",
+           "<package><orvantaname>a b</orvantaname><orvantaversion>1</orvantaversion></package>"),
+       kErrBadValue, "white space"},
+      {doc("catSWInventory", "replaceInventory",
+           "<package><orvantaname>a</orvantaname><orvantaversion>1</orvantaversion>"
+           "<orvantaarch>x/y</orvantaarch></package>"),
+       kErrBadValue, "orvantaarch"},
+      {doc("catSWInventory", "replaceInventory",
+           "<package><orvantaname>" + std::string(300, 'n') +
+               "</orvantaname><orvantaversion>1</orvantaversion></package>"),
+       kErrBadValue, "256"},
+      {doc("catSWInventory", "replaceInventory", "<objectID>x</objectID>"), kErrBadObjectId,
+       "objectID"},
   };
   for (const Case& c : cases) {
     XMLParser parser(c.document);

@@ -17,8 +17,7 @@ namespace nvo {
 // the server's diagnostic message when it sent one.
 class DirectoryError : public std::runtime_error {
  public:
-  DirectoryError(int code, const std::string& message)
-      : std::runtime_error(message), code_(code) {}
+  DirectoryError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
   int code() const { return code_; }
 
  private:
@@ -61,6 +60,15 @@ struct Modification {
   std::vector<std::string> values;  // kDelete with no values removes the attribute
 };
 
+// One change of an all-or-nothing group (Directory::applyAtomically).
+struct DirChange {
+  enum class Kind { kAdd, kModify, kDelete };
+  Kind kind = Kind::kAdd;
+  std::string dn;
+  std::vector<DirAttribute> attributes;  // kAdd: the new entry's attributes
+  std::vector<Modification> changes;     // kModify: the modifications
+};
+
 // One bound connection. Calls block for at most the adapter's operation time-out and then
 // throw DirectoryError. An implementation that loses its connection re-opens and re-binds it
 // once, transparently, and retries the operation once. Not thread-safe.
@@ -78,6 +86,10 @@ class Directory {
                       const std::string& newSuperior) = 0;
   // Deletes one leaf entry.
   virtual void remove(const std::string& dn) = 0;
+  // Applies every change, in order, or none: one LDAP transaction (RFC 5805), so that a reader
+  // sees the directory as it was before or as it is after, never in between. A failed change
+  // aborts the transaction and throws its DirectoryError; nothing has changed then.
+  virtual void applyAtomically(const std::vector<DirChange>& changes) = 0;
   // Sets the password of `dn` through the Password Modify extended operation, so the server
   // stores it hashed.
   virtual void setPassword(const std::string& dn, const std::string& password) = 0;

@@ -11,11 +11,13 @@ nvo_gateway_layer(nvo_engine
   ${NVO_GATEWAY_DIR}/command.cc
   ${NVO_GATEWAY_DIR}/command_engine.cc
   ${NVO_GATEWAY_DIR}/command_reply.cc
+  ${NVO_GATEWAY_DIR}/inventory_plan.cc
   ${NVO_GATEWAY_DIR}/linked_objects.cc)
 target_link_libraries(nvo_engine PUBLIC nvo_documents PRIVATE PkgConfig::NVO_RPM nvo_build_flags)
 
 nvo_add_gtest(nvo_engine_unit_test
   SOURCES ${NVO_GATEWAY_DIR}/ldap_text_test.cc ${NVO_GATEWAY_DIR}/command_test.cc
+          ${NVO_GATEWAY_DIR}/inventory_plan_test.cc
   LIBS nvo_engine
   TIMEOUT 60)
 

@@ -62,6 +62,7 @@ class LdapDirectory : public Directory {
   void rename(const std::string& dn, const std::string& newRdn,
               const std::string& newSuperior) override;
   void remove(const std::string& dn) override;
+  void applyAtomically(const std::vector<DirChange>& changes) override;
   void setPassword(const std::string& dn, const std::string& password) override;
   std::string boundDn() const override { return bindDn_; }
 

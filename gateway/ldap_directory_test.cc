@@ -231,5 +231,49 @@ TEST_F(LdapDirectoryTest, LdapsIsCheckedAgainstTheConfiguredCa) {
   unsetenv("LDAPTLS_CACERT");
 }
 
+TEST_F(LdapDirectoryTest, AppliesAGroupOfChangesAllOrNothing) {
+  SlapdServer server;
+  LdapDirectory directory;
+  directory.open(server.uri(), adminDn(), adminPassword());
+  auto add = [](const std::string& cn) {
+    return DirChange{DirChange::Kind::kAdd,
+                     "cn=" + cn + ",o=orvanta",
+                     {{"objectClass", {"device"}}, {"cn", {cn}}},
+                     {}};
+  };
+  auto exists = [&](const std::string& cn) {
+    return errorOf([&] { searchBase(directory, "cn=" + cn + ",o=orvanta"); }) == std::nullopt;
+  };
+  directory.applyAtomically({add("keep"), add("one")});
+  ASSERT_TRUE(exists("keep"));
+  ASSERT_TRUE(exists("one"));
+
+  // The last change fails: neither the delete nor the add before it took place, and the
+  // error names the failed change.
+  try {
+    directory.applyAtomically({{DirChange::Kind::kDelete, "cn=one,o=orvanta", {}, {}},
+                               add("two"),
+                               {DirChange::Kind::kModify,
+                                "cn=missing,o=orvanta",
+                                {},
+                                {{Modification::Op::kReplace, "description", {"x"}}}}});
+    ADD_FAILURE() << "a transaction with a failing change was applied";
+  } catch (const DirectoryError& e) {
+    EXPECT_EQ(e.code(), LDAP_NO_SUCH_OBJECT);
+  }
+  EXPECT_TRUE(exists("one"));
+  EXPECT_FALSE(exists("two"));
+
+  // The connection serves the next group and a plain operation as before.
+  directory.applyAtomically({{DirChange::Kind::kModify,
+                              "cn=keep,o=orvanta",
+                              {},
+                              {{Modification::Op::kReplace, "description", {"after"}}}},
+                             {DirChange::Kind::kDelete, "cn=one,o=orvanta", {}, {}}});
+  EXPECT_FALSE(exists("one"));
+  EXPECT_EQ(searchBase(directory, "cn=keep,o=orvanta").front().first("description"), "after");
+  directory.applyAtomically({});
+}
+
 }  // namespace
 }  // namespace nvo

@@ -20,6 +20,7 @@
 #include "gateway/nvo_api.h"
 #include "gateway/xml_parser.h"
 #include "tests/support/daemon_process.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/slapd_server.h"
 
 namespace nvo {
@@ -55,30 +56,7 @@ std::string errorNumber(DOM_Node reply) {
   return XMLParser::getChildStringValue(XMLParser::findFirstChild(reply, "error"), "errorNum");
 }
 
-// A private folder, removed at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = fs::temp_directory_path().string() + "/nvo-session-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    }
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  std::string write(const std::string& name, const std::string& text, mode_t mode) const {
-    const fs::path file = path_ / name;
-    std::ofstream(file) << text;
-    chmod(file.c_str(), mode);
-    return file.string();
-  }
-
- private:
-  fs::path path_;
-};
+using nvo_test::ScratchDir;
 
 class NvoSessionTest : public ::testing::Test {
  protected:
@@ -93,7 +71,7 @@ class NvoSessionTest : public ::testing::Test {
   }
 
   std::unique_ptr<SlapdServer> server_;
-  ScratchDir scratch_;
+  ScratchDir scratch_{"nvo-session"};
 };
 
 TEST_F(NvoSessionTest, SessionOpensOnlyWithAGoodBindAndRunsCommands) {

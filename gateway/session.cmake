@@ -55,13 +55,11 @@ set(NVO_PC_INCLUDEDIR ${NVO_STAGED_INCLUDE_DIR})
 set(NVO_BUILD_PC_DIR ${PROJECT_BINARY_DIR}/pkgconfig-build-tree)
 configure_file(${NVO_GATEWAY_DIR}/nvo.pc.in ${NVO_BUILD_PC_DIR}/nvo.pc @ONLY)
 
-# nvo-call: one command document through one session.
-add_executable(nvo-call ${NVO_GATEWAY_DIR}/tools/nvo_call_main.cc)
-target_link_libraries(nvo-call PRIVATE nvo nvo_build_flags)
+include(${NVO_GATEWAY_DIR}/tools/tools.cmake)
 
 install(TARGETS nvo
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT nvo NAMELINK_COMPONENT nvo)
-install(TARGETS nvo-call RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT nvo)
+install(TARGETS nvo-call nvo-rpm-import nvo-inventory RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT nvo)
 install(FILES ${_nvo_staged_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nvo COMPONENT nvo)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nvo.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT nvo)

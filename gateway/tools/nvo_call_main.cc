@@ -1,21 +1,15 @@
 // nvo-call: opens one gateway session, sends one command document and prints the reply.
 #include <getopt.h>
 
-#include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include "gateway/mux_client.h"
+#include "gateway/tools/tool_session.h"
 #include "gateway/xml_parser.h"
 
 namespace {
 
-constexpr int kExitReply = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitSessionRefused = 2;
 constexpr int kExitNoReply = 3;
 
 constexpr const char* kUsage =
@@ -30,26 +24,6 @@ constexpr const char* kUsage =
     "Exit status: 0 a reply was printed (it may report an error of the command), 1 usage\n"
     "error or unreadable file, 2 the session was refused (no document, or the bind failed),\n"
     "3 no reply came.\n";
-
-int usageError(const std::string& message) {
-  std::cerr << "nvo-call: " << message << "\n" << kUsage;
-  return kExitUsage;
-}
-
-bool readStream(std::istream& in, std::string& text) {
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  text = buffer.str();
-  return !in.bad() && text.size() <= nvo::XMLParser::kMaxDocumentBytes;
-}
-
-bool readFile(const std::string& path, std::string& text) {
-  if (path == "-") {
-    return readStream(std::cin, text);
-  }
-  std::ifstream in(path, std::ios::binary);
-  return in && readStream(in, text);
-}
 
 }  // namespace
 
@@ -66,37 +40,24 @@ int main(int argc, char** argv) {
         break;
       case 'h':
         std::cout << kUsage;
-        return kExitReply;
+        return nvo::tools::kExitDone;
       default:
-        return usageError("unknown option");
+        return nvo::tools::usageError("nvo-call", "unknown option", kUsage);
     }
   }
   if (argc - optind > 1) {
-    return usageError("give at most one COMMAND-FILE");
+    return nvo::tools::usageError("nvo-call", "give at most one COMMAND-FILE", kUsage);
   }
   const std::string commandFile = optind < argc ? argv[optind] : "-";
 
   std::string command;
-  if (!readFile(commandFile, command)) {
+  if (!nvo::tools::readTextFile(commandFile, command)) {
     std::cerr << "nvo-call: cannot read the command document " << commandFile << "\n";
-    return kExitUsage;
+    return nvo::tools::kExitUsage;
   }
   nvo::MUXClient client;
-  bool open = false;
-  if (authenticationFile.empty()) {
-    open = client.initSession();
-  } else {
-    std::string document;
-    if (!readFile(authenticationFile, document)) {
-      std::cerr << "nvo-call: cannot read the authentication document " << authenticationFile
-                << "\n";
-      return kExitUsage;
-    }
-    open = client.initSession(document);
-  }
-  if (!open) {
-    std::cerr << "nvo-call: the session was refused\n";
-    return kExitSessionRefused;
+  if (int code = nvo::tools::openSession(client, authenticationFile, "nvo-call"); code != 0) {
+    return code;
   }
   const nvo::DOM_Node reply = client.callGateway(command.data(), static_cast<int>(command.size()));
   if (reply == nullptr) {
@@ -106,5 +67,5 @@ int main(int argc, char** argv) {
   }
   std::cout << nvo::XMLParser::buildXMLFromNodes(reply) << "\n";
   client.endSession();
-  return kExitReply;
+  return nvo::tools::kExitDone;
 }
