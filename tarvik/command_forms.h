@@ -19,6 +19,9 @@ namespace tarvik {
 
 inline constexpr std::string_view kXmlDeclaration = "<?xml version='1.0' encoding='UTF-8'?>";
 
+// What a command prints when a stream question it cannot do without gets no answer.
+inline constexpr const char* kAnswerUnread = "ERROR: Unable to read answer!\n";
+
 // A command document built as text: the declaration, the opening `command` element, the pieces
 // appended in order (verbatim: values typed by the user are not escaped unless the caller
 // escapes them), and the closing tag that text() adds.

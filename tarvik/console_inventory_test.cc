@@ -1,11 +1,20 @@
 // rpmlink, getrpmdetails and searchcomputers on a real terminal against a real directory: the
 // repository's packages put on and taken off a profile's install and remove lists (read back
 // with cat), their details by UUID, and computers found by installed package versions (in
-// package-version order) and by hardware model, with and without "not".
+// package-version order) and by hardware model, with and without "not"; first over the demo
+// data, then over what the real tools nvo-rpm-import and nvo-inventory stored.
+#include <sstream>
+
 #include "tarvik/testing/console_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/daemon_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace tarvik_test {
 namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 const std::string kLinkOperation = "Link operation : (add|remove) [add] ";
 const std::string kInstall = "RPM is to be installed or un-unstalled? : (inst|uninst) [inst] ";
@@ -21,6 +30,11 @@ const std::string kOffice = "f25e7e4c-a2f1-449b-b461-e05c695e026e";
 const std::string kLegacy = "0bd1b2b4-1f0e-406b-baac-89757964502b";
 const std::string kVpn = "6bd4faf4-27a8-4a53-b296-30064bb3be16";
 
+const char kPc1[] = "cn=lab-pc1-00:16:3e:00:00:01,ou=Lab,ou=Workstations,o=orvanta";
+const char kPc2[] = "cn=lab-pc2-00:16:3e:00:00:02,ou=Lab,ou=Workstations,o=orvanta";
+const char kRpmbuild[] = "/usr/bin/rpmbuild";
+const char kDpkgStatus[] = "/var/lib/dpkg/status";
+
 class ConsoleInventoryTest : public ConsoleTest {
  protected:
   ConsoleInventoryTest() {
@@ -31,23 +45,62 @@ class ConsoleInventoryTest : public ConsoleTest {
   }
 };
 
-// One rpmlink dialogue up to the profile question: operation, list, then the three conditions
-// as (value, operator) pairs; an empty value asks no operator.
+using Conditions = std::vector<std::pair<std::string, std::string>>;
+
+// Answers the three RPM condition questions with (value, operator) pairs, an empty value asking
+// no operator; the screen then continues with `after`.
+void answerConditions(ScriptedSession& s, const Conditions& conditions,
+                      const std::vector<std::string>& after) {
+  const std::vector<std::string> next{kVersion, kRelease};
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    const auto& [value, op] = conditions[i];
+    const std::vector<std::string> lines =
+        i + 1 == conditions.size() ? after : std::vector<std::string>{next[i]};
+    if (value.empty()) {
+      s.say("", lines);
+    } else {
+      s.say(value, {kOperator});
+      s.say(op, lines);
+    }
+  }
+}
+
+// One rpmlink dialogue up to the profile question.
 void rpmlink(ScriptedSession& s, const std::string& operation, const std::string& list,
-             const std::vector<std::pair<std::string, std::string>>& conditions) {
+             const Conditions& conditions) {
   s.say("rpmlink", {kLinkOperation});
   s.say(operation, {kInstall});
   s.say(list, {kName});
-  const std::vector<std::string> next{kVersion, kRelease, kProfile};
-  for (std::size_t i = 0; i < conditions.size(); ++i) {
-    const auto& [value, op] = conditions[i];
-    if (value.empty()) {
-      s.say("", {next[i]});
-    } else {
-      s.say(value, {kOperator});
-      s.say(op, {next[i]});
-    }
-  }
+  answerConditions(s, conditions, {kProfile});
+}
+
+const std::string kHaveOrNot = "Search for computers that have or not : (have|not) [have] ";
+const std::string kKind = "Search Hardware or Software : (HW|SW) [SW] ";
+
+// Lines `a`, then the line `b`.
+std::vector<std::string> operator+(std::vector<std::string> a, const std::string& b) {
+  a.push_back(b);
+  return a;
+}
+
+// searchcomputers for software: the computers `found`, then the command prompt `prompt`.
+void searchSoftware(ScriptedSession& s, const std::string& have, const Conditions& conditions,
+                    const std::vector<std::string>& found, const std::string& prompt) {
+  s.say("searchcomputers", {kHaveOrNot});
+  s.say(have, {kKind});
+  s.say("", {kName});
+  answerConditions(s, conditions, found + prompt);
+}
+
+// searchcomputers for hardware (`hw`: the answer to the kind question).
+void searchHardware(ScriptedSession& s, const std::string& have, const std::string& hw,
+                    const std::pair<std::string, std::string>& model,
+                    const std::vector<std::string>& found, const std::string& prompt) {
+  s.say("searchcomputers", {kHaveOrNot});
+  s.say(have, {kKind});
+  s.say(hw, {"Enter Model : "});
+  s.say(model.first, {kOperator});
+  s.say(model.second, found + prompt);
 }
 
 TEST_F(ConsoleInventoryTest, RpmlinkFillsTheProfileListsAndGetrpmdetailsReadsThem) {
@@ -128,15 +181,13 @@ TEST_F(ConsoleInventoryTest, SearchcomputersBySoftwareAndHardware) {
   s.say("cd orvanta", {"orvanta : "});
   s.say("cd Workstations", {"Workstations : "});
   const std::string w = "Workstations : ";
-  const std::string haveOrNot = "Search for computers that have or not : (have|not) [have] ";
-  const std::string kind = "Search Hardware or Software : (HW|SW) [SW] ";
   const std::string lab1 = "Computer : lab-pc1-00:16:3e:00:00:01";
   const std::string lab2 = "Computer : lab-pc2-00:16:3e:00:00:02";
   const std::string office1 = "Computer : office-pc1-00:16:3e:00:00:11";
 
   struct Software {
     std::string have;
-    std::vector<std::pair<std::string, std::string>> conditions;  // name, version, release
+    Conditions conditions;  // name, version, release
     std::vector<std::string> found;
   };
   const Software software[] = {
@@ -149,62 +200,164 @@ TEST_F(ConsoleInventoryTest, SearchcomputersBySoftwareAndHardware) {
       {"", {{"zsh", ""}, {"", ""}, {"", ""}}, {}},
   };
   for (const Software& c : software) {
-    s.say("searchcomputers", {haveOrNot});
-    s.say(c.have, {kind});
-    s.say("", {kName});
-    const std::vector<std::string> next{kVersion, kRelease};
-    for (std::size_t i = 0; i < c.conditions.size(); ++i) {
-      const auto& [value, op] = c.conditions[i];
-      const bool last = i + 1 == c.conditions.size();
-      std::vector<std::string> after = last ? c.found : std::vector<std::string>{next[i]};
-      if (last) {
-        after.push_back(w);
-      }
-      if (value.empty()) {
-        s.say("", after);
-      } else {
-        s.say(value, {kOperator});
-        s.say(op, after);
-      }
-    }
+    searchSoftware(s, c.have, c.conditions, c.found, w);
   }
 
   struct Hardware {
     std::string have;
     std::string hw;
-    std::string model;
-    std::string op;
+    std::pair<std::string, std::string> model;
     std::vector<std::string> found;
   };
   const Hardware hardware[] = {
-      {"", "HW", "Demo Workstation 100", "", {lab1}},
-      {"have", "hw", "Demo Workstation*", "IS", {lab1, lab2}},  // only "SW" is software
-      {"not", "x", "Demo Workstation*", "IS", {office1}},
+      {"", "HW", {"Demo Workstation 100", ""}, {lab1}},
+      {"have", "hw", {"Demo Workstation*", "IS"}, {lab1, lab2}},  // only "SW" is software
+      {"not", "x", {"Demo Workstation*", "IS"}, {office1}},
       // As versions compare: "Workstation" sorts after "Laptop", and 10 > 9 but 10 < 11.
-      {"", "HW", "Demo Laptop 9", "GT", {lab1, lab2, office1}},
-      {"", "HW", "Demo Laptop 11", "LT", {office1}},
-      {"", "HW", "Demo Laptop", "", {}},
+      {"", "HW", {"Demo Laptop 9", "GT"}, {lab1, lab2, office1}},
+      {"", "HW", {"Demo Laptop 11", "LT"}, {office1}},
+      {"", "HW", {"Demo Laptop", ""}, {}},
   };
   for (const Hardware& c : hardware) {
-    s.say("searchcomputers", {haveOrNot});
-    s.say(c.have, {kind});
-    s.say(c.hw, {"Enter Model : "});
-    s.say(c.model, {kOperator});
-    std::vector<std::string> found = c.found;
-    found.push_back(w);
-    s.say(c.op, found);
+    searchHardware(s, c.have, c.hw, c.model, c.found, w);
   }
-  s.say("searchcomputers", {haveOrNot});
-  s.say("", {kind});
+  s.say("searchcomputers", {kHaveOrNot});
+  s.say("", {kKind});
   s.say("HW", {"Enter Model : "});
   s.say("", {"ERROR: How am I supposed to search for that?", w});
   // Below ou=Lab only.
   s.say("cd Lab", {"Lab : "});
-  s.say("searchcomputers", {haveOrNot});
-  s.say("not", {kind});
-  s.say("HW", {"Enter Model : "});
-  s.say("Demo Workstation 100", {kOperator});
-  s.say("", {lab2, "Lab : "});
+  searchHardware(s, "not", "HW", {"Demo Workstation 100", ""}, {lab2}, "Lab : ");
+  s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
+}
+
+// The same directory, and the real tools to fill it: packages built here by rpmbuild and
+// imported by nvo-rpm-import; inventories reported by nvo-inventory as the computers
+// themselves, one from a dpkg status file written here, one from this machine's own database.
+class ConsoleRealDataTest : public ConsoleInventoryTest {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(kRpmbuild) || !fs::exists(kDpkgStatus)) {
+      GTEST_SKIP() << "needs rpmbuild (Debian package rpm) and a dpkg status database";
+    }
+    ConsoleInventoryTest::SetUp();
+  }
+
+  // Runs the tool `name` of the build; fails the test unless it exits 0. Its output lines.
+  std::vector<std::string> runTool(const std::string& name, std::vector<std::string> args) {
+    args.insert(args.begin(), nvo_test::buildBinary(name));
+    const nvo_test::ProcessResult run = nvo_test::runCommand(args, {}, 120s);
+    EXPECT_EQ(run.exitCode, 0) << name << ": " << run.err;
+    std::vector<std::string> lines;
+    std::istringstream in(run.out);
+    for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // An empty noarch package made by rpmbuild below the scratch folder; its file.
+  std::string makePackage(const std::string& name, const std::string& version,
+                          const std::string& release) {
+    const std::string specFile =
+        scratch_.write(name + "-" + version + ".spec",
+                       "Name: " + name + "\nVersion: " + version + "\nRelease: " + release +
+                           "\nSummary: console test\nLicense: none\nBuildArch: noarch\n"
+                           "%description\nAn empty package for the console test.\n%files\n");
+    const fs::path top = scratch_.path() / "rpm";
+    const nvo_test::ProcessResult built = nvo_test::runCommand(
+        {kRpmbuild, "-bb", "--quiet", "--define", "_topdir " + top.string(), specFile}, {}, 120s);
+    EXPECT_EQ(built.exitCode, 0) << built.err;
+    return (top / "RPMS" / "noarch" / (name + "-" + version + "-" + release + ".noarch.rpm"))
+        .string();
+  }
+
+  // The administrator's authentication document.
+  std::string adminSession() {
+    const std::string file = (scratch_.path() / "admin.xml").string();
+    writeAuthenticationFile(file, server().uri(), nvo_test::SlapdServer::kAdminDn,
+                            nvo_test::SlapdServer::kAdminPassword);
+    return file;
+  }
+
+  // An authentication document for `dn`, after giving it `password`.
+  std::string sessionOf(const std::string& dn, const std::string& password) {
+    EXPECT_EQ(server().ldapPasswd(nvo_test::SlapdServer::admin(), dn, password).exitCode, 0);
+    const std::string file = (scratch_.path() / (password + ".xml")).string();
+    writeAuthenticationFile(file, server().uri(), dn, password);
+    return file;
+  }
+
+  nvo_test::ScratchDir scratch_{"tarvik-real-data"};
+};
+
+TEST_F(ConsoleRealDataTest, ImportedPackagesAndReportedInventoriesThroughTheConsole) {
+  // Versions 1.9 and 1.10: by text 1.10 would sort first, by package version it is the newer.
+  const std::vector<std::string> imported =
+      runTool("nvo-rpm-import",
+              {"-a", adminSession(), makePackage("tarvik-tool", "1.9", "1"),
+               makePackage("tarvik-tool", "1.10", "1"), makePackage("tarvik-extra", "2.0", "3")});
+  ASSERT_EQ(imported.size(), 3u);
+  std::vector<std::string> uuids;
+  for (const std::string& line : imported) {
+    ASSERT_EQ(line.rfind("added ", 0), 0u) << line;
+    uuids.push_back(line.substr(6, 36));
+  }
+  const std::string& tool19 = uuids[0];
+  const std::string& tool110 = uuids[1];
+  const std::string& extra = uuids[2];
+
+  // lab-pc2 reports tarvik-tool 1.10-1 (no bash any more) and its model; lab-pc1 reports this
+  // machine's own packages, bash among them.
+  const std::string status = scratch_.write(
+      "status",
+      "Package: tarvik-tool\nStatus: install ok installed\nArchitecture: all\nVersion: 1.10-1\n"
+      "Description: console test\n\n");
+  EXPECT_EQ(
+      runTool("nvo-inventory", {"-a", sessionOf(kPc2, "pc2-secret"), "--dpkg-status", status,
+                                "--model-file", scratch_.write("model2", "Console Test Box 7\n")}),
+      (std::vector<std::string>{"model: Console Test Box 7",
+                                "packages: 1 (added 1, removed 1, unchanged 0)"}));
+  EXPECT_EQ(runTool("nvo-inventory", {"-a", sessionOf(kPc1, "pc1-secret"), "--model-file",
+                                      scratch_.write("model1", "Console Test Box 12\n")})
+                .front(),
+            "model: Console Test Box 12");
+
+  auto terminal = startConsole(true);
+  ScriptedSession s(*terminal);
+  s.expect({"NVO Debugging Tool ", "Top : "});
+  s.say("cd orvanta", {"orvanta : "});
+  s.say("cd Profiles", {"Profiles : "});
+  const std::string p = "Profiles : ";
+  // tarvik-tool above 1.9 onto the install list, tarvik-extra onto the remove list.
+  rpmlink(s, "", "inst", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}});
+  s.say("Lab profile", {tool110 + " Adding rpm : tarvik-tool 1.10 1", p});
+  rpmlink(s, "add", "uninst", {{"tarvik-e*", "IS"}, {"", ""}, {"", ""}});
+  s.say("Lab profile", {extra + " Adding rpm : tarvik-extra 2.0 3", p});
+  s.say("cat Lab profile",
+        {"Object : Lab profile", "  objectID : {ID}", "  objectclass : orvantaprofile",
+         "  displayname : Lab profile", "  objectname : cn=Lab profile,ou=Profiles,o=orvanta",
+         "  cn : Lab profile", "  orvantauuidlist : " + tool110,
+         "  orvantauuidremovelist : " + extra, p});
+  s.say("getrpmdetails", {"Enter rpm uuid : [blank to quit] "});
+  s.say(tool110, {"Enter rpm uuid : [blank to quit] "});
+  s.say(extra, {"Enter rpm uuid : [blank to quit] "});
+  s.say(tool19, {"Enter rpm uuid : [blank to quit] "});
+  s.say("", {"tarvik-tool 1.9 1", "tarvik-tool 1.10 1", "tarvik-extra 2.0 3",
+             "Total RPMs found : 3", p});
+
+  // The reported inventories, searched below ou=Lab.
+  s.say("cd ..", {"orvanta : "});
+  s.say("cd Workstations", {"Workstations : "});
+  s.say("cd Lab", {"Lab : "});
+  const std::string lab1 = "Computer : lab-pc1-00:16:3e:00:00:01";
+  const std::string lab2 = "Computer : lab-pc2-00:16:3e:00:00:02";
+  const std::string lab = "Lab : ";
+  searchSoftware(s, "", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab2}, lab);
+  searchSoftware(s, "not", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab1}, lab);
+  searchSoftware(s, "", {{"tarvik-tool", ""}, {"1.10", "LT"}, {"", ""}}, {}, lab);
+  searchSoftware(s, "", {{"bash", ""}, {"", ""}, {"", ""}}, {lab1}, lab);
+  searchHardware(s, "", "HW", {"Console Test Box 8", "LT"}, {lab2}, lab);  // 7 < 8 < 12
   s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
 }
 

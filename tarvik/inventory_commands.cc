@@ -20,7 +20,6 @@ using nvo::XMLParser;
 
 namespace {
 
-constexpr const char* kAnswerUnread = "ERROR: Unable to read answer!\n";
 constexpr const char* kConditionOperator = "Enter operation : (EQ|LT|GT|IS) [EQ] ";
 
 std::string escaped(const std::string& value) {
