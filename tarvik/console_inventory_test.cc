@@ -112,7 +112,7 @@ TEST_F(ConsoleInventoryTest, RpmlinkFillsTheProfileListsAndGetrpmdetailsReadsThe
   const std::string p = "Profiles : ";
 
   // Versions above 1.0 in package-version order (1.0.2, 2.1, 7.4; not 0.9), onto the install
-  // list; the release "3" on the remove list.
+  // list; the names matching "legacy*" on the remove list.
   rpmlink(s, "", "", {{"", ""}, {"1.0", "GT"}, {"", ""}});
   s.say("Lab profile",
         {kAgent + " Adding rpm : nvo-agent 1.0.2 1", kOffice + " Adding rpm : office-suite 7.4 3",
