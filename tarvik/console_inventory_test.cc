@@ -1,8 +1,8 @@
-// rpmlink, getrpmdetails and searchcomputers on a real terminal against a real directory: the
-// repository's packages put on and taken off a profile's install and remove lists (read back
-// with cat), their details by UUID, and computers found by installed package versions (in
-// package-version order) and by hardware model, with and without "not"; first over the demo
-// data, then over what the real tools nvo-rpm-import and nvo-inventory stored.
+// rpmlink, getrpmdetails and searchcomputers on a real terminal against a real directory that
+// the real tools filled: the repository's packages (imported by nvo-rpm-import) put on and
+// taken off a profile's install and remove lists (read back with cat), their details by UUID,
+// and computers found by installed package versions (reported by nvo-inventory; in
+// package-version order) and by hardware model, with and without "not".
 #include <sstream>
 
 #include "tarvik/testing/console_fixture.h"
@@ -24,26 +24,14 @@ const std::string kRelease = "Enter rpm release : [no release] ";
 const std::string kOperator = "Enter operation : (EQ|LT|GT|IS) [EQ] ";
 const std::string kProfile = "Profile name to link to : ";
 
-// The demo repository's packages.
-const std::string kAgent = "17198c38-dea7-430b-9819-c4f62114a7da";
+// Packages of the demo repository.
 const std::string kOffice = "f25e7e4c-a2f1-449b-b461-e05c695e026e";
-const std::string kLegacy = "0bd1b2b4-1f0e-406b-baac-89757964502b";
 const std::string kVpn = "6bd4faf4-27a8-4a53-b296-30064bb3be16";
 
 const char kPc1[] = "cn=lab-pc1-00:16:3e:00:00:01,ou=Lab,ou=Workstations,o=orvanta";
 const char kPc2[] = "cn=lab-pc2-00:16:3e:00:00:02,ou=Lab,ou=Workstations,o=orvanta";
 const char kRpmbuild[] = "/usr/bin/rpmbuild";
 const char kDpkgStatus[] = "/var/lib/dpkg/status";
-
-class ConsoleInventoryTest : public ConsoleTest {
- protected:
-  ConsoleInventoryTest() {
-    extraLdif_ =
-        "dn: cn=Lab profile,ou=Profiles,o=orvanta\n"
-        "objectClass: orvantaprofile\n"
-        "cn: Lab profile\n";
-  }
-};
 
 using Conditions = std::vector<std::pair<std::string, std::string>>;
 
@@ -103,144 +91,20 @@ void searchHardware(ScriptedSession& s, const std::string& have, const std::stri
   s.say(model.second, found + prompt);
 }
 
-TEST_F(ConsoleInventoryTest, RpmlinkFillsTheProfileListsAndGetrpmdetailsReadsThem) {
-  auto terminal = startConsole(true);
-  ScriptedSession s(*terminal);
-  s.expect({"NVO Debugging Tool ", "Top : "});
-  s.say("cd orvanta", {"orvanta : "});
-  s.say("cd Profiles", {"Profiles : "});
-  const std::string p = "Profiles : ";
-
-  // Versions above 1.0 in package-version order (1.0.2, 2.1, 7.4; not 0.9), onto the install
-  // list; the names matching "legacy*" on the remove list.
-  rpmlink(s, "", "", {{"", ""}, {"1.0", "GT"}, {"", ""}});
-  s.say("Lab profile",
-        {kAgent + " Adding rpm : nvo-agent 1.0.2 1", kOffice + " Adding rpm : office-suite 7.4 3",
-         kVpn + " Adding rpm : vpn-keys 2.1 1", p});
-  rpmlink(s, "add", "uninst", {{"legacy*", "IS"}, {"", ""}, {"", ""}});
-  s.say("Lab profile", {kLegacy + " Adding rpm : legacy-viewer 0.9 12", p});
-  s.say("cat Lab profile",
-        {"Object : Lab profile", "  objectID : {ID}", "  objectclass : orvantaprofile",
-         "  displayname : Lab profile", "  objectname : cn=Lab profile,ou=Profiles,o=orvanta",
-         "  cn : Lab profile", "  orvantauuidlist : " + kAgent, "  orvantauuidlist : " + kOffice,
-         "  orvantauuidlist : " + kVpn, "  orvantauuidremovelist : " + kLegacy, p});
-  // Taken off the install list again: any list answer but "uninst" is the install list.
-  rpmlink(s, "remove", "install", {{"vpn-keys", ""}, {"2.1", "EQ"}, {"1", ""}});
-  s.say("Lab profile", {kVpn + " Removing rpm : vpn-keys 2.1 1", p});
-  // Versions below 1.0.2: only 0.9 (1.0.2 itself is not below).
-  rpmlink(s, "remove", "uninst", {{"", ""}, {"1.0.2", "LT"}, {"", ""}});
-  s.say("Lab profile", {kLegacy + " Removing rpm : legacy-viewer 0.9 12", p});
-  s.say(
-      "cat Lab profile",
-      {"Object : Lab profile", "  objectID : {ID}", "  objectclass : orvantaprofile",
-       "  displayname : Lab profile", "  objectname : cn=Lab profile,ou=Profiles,o=orvanta",
-       "  cn : Lab profile", "  orvantauuidlist : " + kAgent, "  orvantauuidlist : " + kOffice, p});
-  // No package matches: the modification is sent without attributes and changes nothing. An
-  // unknown profile ends before the search; a value with markup is searched for as typed.
-  rpmlink(s, "", "", {{"no-such-package", ""}, {"", ""}, {"", ""}});
-  s.say("Lab profile", {p});
-  rpmlink(s, "", "", {{"a<b&c", ""}, {"", ""}, {"", ""}});
-  s.say("Lab profile", {p});
-  rpmlink(s, "", "", {{"", ""}, {"", ""}, {"", ""}});
-  s.say("No profile", {"Object could not be found : No profile", p});
-  rpmlink(s, "", "", {{"nvo-agent", "LIKE"}, {"", ""}, {"", ""}});
-  s.say("Lab profile", {"Error : 1007", "Msg   : unknown operator LIKE", p});
-  // End of input at a condition question ends the command without sending.
-  s.say("rpmlink", {kLinkOperation});
-  s.say("", {kInstall});
-  s.say("", {kName});
-  terminal->press("C-d");
-  s.shows("ERROR: Unable to read answer!");
-  s.expect({p});
-
-  // getrpmdetails: the UUIDs typed, an unknown one, none at all.
-  const std::string uuid = "Enter rpm uuid : [blank to quit] ";
-  s.say("getrpmdetails", {uuid});
-  s.say(kAgent, {uuid});
-  s.say(kOffice, {uuid});
-  s.say(kVpn, {uuid});
-  s.say("",
-        {"nvo-agent 1.0.2 1", "office-suite 7.4 3", "vpn-keys 2.1 1", "Total RPMs found : 3", p});
-  s.say("getrpmdetails", {uuid});
-  s.say("00000000-0000-0000-0000-000000000000", {uuid});
-  s.say("", {"Search found no matches.", "Total RPMs found : 0", p});
-  s.say("getrpmdetails", {uuid});
-  s.say("", {"Search found no matches.", "Total RPMs found : 0", p});
-  s.say("getrpmdetails", {uuid});
-  s.say(kLegacy, {uuid});
-  terminal->press("C-d");
-  s.shows("ERROR: Unable to read answer!");
-  s.expect({p});
-  s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
-}
-
-TEST_F(ConsoleInventoryTest, SearchcomputersBySoftwareAndHardware) {
-  auto terminal = startConsole(true);
-  ScriptedSession s(*terminal);
-  s.expect({"NVO Debugging Tool ", "Top : "});
-  s.say("cd orvanta", {"orvanta : "});
-  s.say("cd Workstations", {"Workstations : "});
-  const std::string w = "Workstations : ";
-  const std::string lab1 = "Computer : lab-pc1-00:16:3e:00:00:01";
-  const std::string lab2 = "Computer : lab-pc2-00:16:3e:00:00:02";
-  const std::string office1 = "Computer : office-pc1-00:16:3e:00:00:11";
-
-  struct Software {
-    std::string have;
-    Conditions conditions;  // name, version, release
-    std::vector<std::string> found;
-  };
-  const Software software[] = {
-      // bash 5.2.15 (lab-pc1, office-pc1) and 5.1 (lab-pc2), by package-version order.
-      {"", {{"bash", ""}, {"5.2", "GT"}, {"", ""}}, {lab1, office1}},
-      {"have", {{"bash", ""}, {"5.2", "LT"}, {"", ""}}, {lab2}},
-      {"not", {{"bash", "EQ"}, {"5.2", "GT"}, {"", ""}}, {lab2}},
-      {"", {{"openssl", ""}, {"", ""}, {"1~deb12u2", ""}}, {lab1}},
-      {"not", {{"openssl", ""}, {"", ""}, {"", ""}}, {lab2, office1}},
-      {"", {{"zsh", ""}, {"", ""}, {"", ""}}, {}},
-  };
-  for (const Software& c : software) {
-    searchSoftware(s, c.have, c.conditions, c.found, w);
-  }
-
-  struct Hardware {
-    std::string have;
-    std::string hw;
-    std::pair<std::string, std::string> model;
-    std::vector<std::string> found;
-  };
-  const Hardware hardware[] = {
-      {"", "HW", {"Demo Workstation 100", ""}, {lab1}},
-      {"have", "hw", {"Demo Workstation*", "IS"}, {lab1, lab2}},  // only "SW" is software
-      {"not", "x", {"Demo Workstation*", "IS"}, {office1}},
-      // As versions compare: "Workstation" sorts after "Laptop", and 10 > 9 but 10 < 11.
-      {"", "HW", {"Demo Laptop 9", "GT"}, {lab1, lab2, office1}},
-      {"", "HW", {"Demo Laptop 11", "LT"}, {office1}},
-      {"", "HW", {"Demo Laptop", ""}, {}},
-  };
-  for (const Hardware& c : hardware) {
-    searchHardware(s, c.have, c.hw, c.model, c.found, w);
-  }
-  s.say("searchcomputers", {kHaveOrNot});
-  s.say("", {kKind});
-  s.say("HW", {"Enter Model : "});
-  s.say("", {"ERROR: How am I supposed to search for that?", w});
-  // Below ou=Lab only.
-  s.say("cd Lab", {"Lab : "});
-  searchHardware(s, "not", "HW", {"Demo Workstation 100", ""}, {lab2}, "Lab : ");
-  s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
-}
-
-// The same directory, and the real tools to fill it: packages built here by rpmbuild and
-// imported by nvo-rpm-import; inventories reported by nvo-inventory as the computers
-// themselves, one from a dpkg status file written here, one from this machine's own database.
-class ConsoleRealDataTest : public ConsoleInventoryTest {
+class ConsoleRealDataTest : public ConsoleTest {
  protected:
+  ConsoleRealDataTest() {
+    extraLdif_ =
+        "dn: cn=Lab profile,ou=Profiles,o=orvanta\n"
+        "objectClass: orvantaprofile\n"
+        "cn: Lab profile\n";
+  }
+
   void SetUp() override {
     if (!fs::exists(kRpmbuild) || !fs::exists(kDpkgStatus)) {
       GTEST_SKIP() << "needs rpmbuild (Debian package rpm) and a dpkg status database";
     }
-    ConsoleInventoryTest::SetUp();
+    ConsoleTest::SetUp();
   }
 
   // Runs the tool `name` of the build; fails the test unless it exits 0. Its output lines.
@@ -329,35 +193,93 @@ TEST_F(ConsoleRealDataTest, ImportedPackagesAndReportedInventoriesThroughTheCons
   s.say("cd orvanta", {"orvanta : "});
   s.say("cd Profiles", {"Profiles : "});
   const std::string p = "Profiles : ";
-  // tarvik-tool above 1.9 onto the install list, tarvik-extra onto the remove list.
+  // tarvik-tool above 1.9 onto the install list, tarvik-extra onto the remove list; any list
+  // answer but "uninst" is the install list: versions above 2.0 (7.4, 2.1; not 2.0 itself).
   rpmlink(s, "", "inst", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}});
   s.say("Lab profile", {tool110 + " Adding rpm : tarvik-tool 1.10 1", p});
   rpmlink(s, "add", "uninst", {{"tarvik-e*", "IS"}, {"", ""}, {"", ""}});
   s.say("Lab profile", {extra + " Adding rpm : tarvik-extra 2.0 3", p});
+  rpmlink(s, "", "install", {{"", ""}, {"2.0", "GT"}, {"", ""}});
+  s.say("Lab profile",
+        {kOffice + " Adding rpm : office-suite 7.4 3", kVpn + " Adding rpm : vpn-keys 2.1 1", p});
+  const std::vector<std::string> catHead{"Object : Lab profile",
+                                         "  objectID : {ID}",
+                                         "  objectclass : orvantaprofile",
+                                         "  displayname : Lab profile",
+                                         "  objectname : cn=Lab profile,ou=Profiles,o=orvanta",
+                                         "  cn : Lab profile",
+                                         "  orvantauuidlist : " + tool110,
+                                         "  orvantauuidlist : " + kOffice};
   s.say("cat Lab profile",
-        {"Object : Lab profile", "  objectID : {ID}", "  objectclass : orvantaprofile",
-         "  displayname : Lab profile", "  objectname : cn=Lab profile,ou=Profiles,o=orvanta",
-         "  cn : Lab profile", "  orvantauuidlist : " + tool110,
-         "  orvantauuidremovelist : " + extra, p});
-  s.say("getrpmdetails", {"Enter rpm uuid : [blank to quit] "});
-  s.say(tool110, {"Enter rpm uuid : [blank to quit] "});
-  s.say(extra, {"Enter rpm uuid : [blank to quit] "});
-  s.say(tool19, {"Enter rpm uuid : [blank to quit] "});
+        catHead + ("  orvantauuidlist : " + kVpn) + ("  orvantauuidremovelist : " + extra) + p);
+  // "remove" takes them off again.
+  rpmlink(s, "remove", "", {{"vpn-keys", "EQ"}, {"2.1", ""}, {"1", ""}});
+  s.say("Lab profile", {kVpn + " Removing rpm : vpn-keys 2.1 1", p});
+  rpmlink(s, "remove", "uninst", {{"tarvik-extra", ""}, {"", ""}, {"", ""}});
+  s.say("Lab profile", {extra + " Removing rpm : tarvik-extra 2.0 3", p});
+  s.say("cat Lab profile", catHead + p);
+  // No match sends a modification without attributes; markup is searched for as typed; an
+  // unknown profile ends before the search; the gateway refuses an unknown operator.
+  rpmlink(s, "", "", {{"no-such-package", ""}, {"", ""}, {"", ""}});
+  s.say("Lab profile", {p});
+  rpmlink(s, "", "", {{"a<b&c", ""}, {"", ""}, {"", ""}});
+  s.say("Lab profile", {p});
+  rpmlink(s, "", "", {{"", ""}, {"", ""}, {"", ""}});
+  s.say("No profile", {"Object could not be found : No profile", p});
+  rpmlink(s, "", "", {{"tarvik-tool", "LIKE"}, {"", ""}, {"", ""}});
+  s.say("Lab profile", {"Error : 1007", "Msg   : unknown operator LIKE", p});
+  s.say("cat Lab profile", catHead + p);
+  // End of input at a condition question ends the command without sending.
+  s.say("rpmlink", {kLinkOperation});
+  s.say("", {kInstall});
+  s.say("", {kName});
+  terminal->press("C-d");
+  s.shows("ERROR: Unable to read answer!");
+  s.expect({p});
+
+  // getrpmdetails: the UUIDs typed, an unknown one, none at all, end of input.
+  const std::string uuid = "Enter rpm uuid : [blank to quit] ";
+  s.say("getrpmdetails", {uuid});
+  s.say(tool110, {uuid});
+  s.say(extra, {uuid});
+  s.say(tool19, {uuid});
   s.say("", {"tarvik-tool 1.9 1", "tarvik-tool 1.10 1", "tarvik-extra 2.0 3",
              "Total RPMs found : 3", p});
+  s.say("getrpmdetails", {uuid});
+  s.say("00000000-0000-0000-0000-000000000000", {uuid});
+  s.say("", {"Search found no matches.", "Total RPMs found : 0", p});
+  s.say("getrpmdetails", {uuid});
+  s.say("", {"Search found no matches.", "Total RPMs found : 0", p});
+  s.say("getrpmdetails", {uuid});
+  s.say(tool19, {uuid});
+  terminal->press("C-d");
+  s.shows("ERROR: Unable to read answer!");
+  s.expect({p});
 
-  // The reported inventories, searched below ou=Lab.
+  // The reported inventories beside the demo's office-pc1 (bash 5.2.15, "Demo Laptop 10").
   s.say("cd ..", {"orvanta : "});
   s.say("cd Workstations", {"Workstations : "});
-  s.say("cd Lab", {"Lab : "});
+  const std::string w = "Workstations : ";
   const std::string lab1 = "Computer : lab-pc1-00:16:3e:00:00:01";
   const std::string lab2 = "Computer : lab-pc2-00:16:3e:00:00:02";
-  const std::string lab = "Lab : ";
-  searchSoftware(s, "", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab2}, lab);
-  searchSoftware(s, "not", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab1}, lab);
-  searchSoftware(s, "", {{"tarvik-tool", ""}, {"1.10", "LT"}, {"", ""}}, {}, lab);
-  searchSoftware(s, "", {{"bash", ""}, {"", ""}, {"", ""}}, {lab1}, lab);
-  searchHardware(s, "", "HW", {"Console Test Box 8", "LT"}, {lab2}, lab);  // 7 < 8 < 12
+  const std::string office1 = "Computer : office-pc1-00:16:3e:00:00:11";
+  searchSoftware(s, "", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab2}, w);
+  searchSoftware(s, "not", {{"tarvik-tool", ""}, {"1.9", "GT"}, {"", ""}}, {lab1, office1}, w);
+  searchSoftware(s, "have", {{"tarvik-tool", ""}, {"1.10", "LT"}, {"1", ""}}, {}, w);
+  searchSoftware(s, "", {{"bash", ""}, {"", ""}, {"", ""}}, {lab1, office1}, w);
+  // Models as versions compare: 7 < 8 < 12; "Demo" sorts after "Console". Only "SW" is
+  // software: "hw" and "x" search the hardware.
+  searchHardware(s, "", "HW", {"Console Test Box 8", "LT"}, {lab2}, w);
+  searchHardware(s, "", "hw", {"Console Test Box 8", "GT"}, {lab1, office1}, w);
+  searchHardware(s, "have", "hw", {"Console*", "IS"}, {lab1, lab2}, w);
+  searchHardware(s, "not", "x", {"Console*", "IS"}, {office1}, w);
+  searchHardware(s, "", "HW", {"Demo Laptop 10", ""}, {office1}, w);
+  s.say("searchcomputers", {kHaveOrNot});
+  s.say("", {kKind});
+  s.say("HW", {"Enter Model : "});
+  s.say("", {"ERROR: How am I supposed to search for that?", w});
+  s.say("cd Lab", {"Lab : "});
+  searchHardware(s, "not", "HW", {"Console Test Box 12", ""}, {lab2}, "Lab : ");
   s.say("quit", {"Disconnecting from nvod (endSession) ...", "[exit 0]"});
 }
 
