@@ -15,6 +15,7 @@
 #include "gateway/ldap_directory.h"
 #include "gateway/ldap_text.h"
 #include "gateway/xml_parser.h"
+#include "tests/support/demo_directory_test.h"
 #include "tests/support/slapd_server.h"
 
 namespace nvo {
@@ -58,25 +59,12 @@ struct Reply {
   }
 };
 
-class CommandEngineTest : public ::testing::Test {
+class CommandEngineTest : public nvo_test::DemoDirectoryTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!SlapdServer::missingPieces().empty()) {
-      return;
-    }
-    SlapdOptions options;
-    options.directoryModel = true;
-    options.demoData = true;
-    server_ = new SlapdServer(options);
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
   void SetUp() override {
-    if (server_ == nullptr) {
-      GTEST_SKIP() << "needs slapd, ldap-utils and openssl: " << SlapdServer::missingPieces();
+    DemoDirectoryTest::SetUp();
+    if (IsSkipped()) {
+      return;
     }
     directory_.open(server_->uri(), SlapdServer::kAdminDn, SlapdServer::kAdminPassword);
   }
@@ -139,11 +127,8 @@ class CommandEngineTest : public ::testing::Test {
     return {};
   }
 
-  static SlapdServer* server_;
   LdapDirectory directory_;
 };
-
-SlapdServer* CommandEngineTest::server_ = nullptr;
 
 TEST_F(CommandEngineTest, BrowsingReadingAndResolving) {
   Reply base = ok("catNone", "enumerateBaseObjects", "");

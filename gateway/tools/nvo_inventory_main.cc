@@ -45,9 +45,8 @@ constexpr const char* kUsage =
     "\n"
     "Prints the model and the numbers of packages added, removed and unchanged.\n"
     "Exit status: 0 reported, 1 usage error or unreadable authentication document, 2 the\n"
-    "session was refused, 3 the package database could not be read or lists no package, 4 the "
-    "directory refused\n"
-    "the report (nothing of it was stored).\n";
+    "session was refused, 3 the package database could not be read or lists no package,\n"
+    "4 the directory refused the report (nothing of it was stored).\n";
 
 bool readStatusFile(const std::string& path, std::string& text) {
   std::FILE* raw = std::fopen(path.c_str(), "rb");

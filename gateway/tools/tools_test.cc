@@ -23,6 +23,7 @@
 #include "gateway/xml_parser.h"
 #include "tests/support/child_process.h"
 #include "tests/support/daemon_process.h"
+#include "tests/support/demo_directory_test.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/slapd_server.h"
 
@@ -101,25 +102,12 @@ std::string dpkgStatus(const std::vector<std::vector<std::string>>& packages) {
   return text;
 }
 
-class GatewayToolsTest : public ::testing::Test {
+class GatewayToolsTest : public nvo_test::DemoDirectoryTest {
  protected:
-  static void SetUpTestSuite() {
-    if (!SlapdServer::missingPieces().empty()) {
-      return;
-    }
-    SlapdOptions options;
-    options.directoryModel = true;
-    options.demoData = true;
-    server_ = new SlapdServer(options);
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-
   void SetUp() override {
-    if (server_ == nullptr) {
-      GTEST_SKIP() << "needs " << SlapdServer::missingPieces();
+    DemoDirectoryTest::SetUp();
+    if (IsSkipped()) {
+      return;
     }
     adminAuth_ = scratch_.write(
         "admin.xml",
@@ -194,14 +182,11 @@ class GatewayToolsTest : public ::testing::Test {
     return top + "/RPMS/noarch/" + name + "-" + version + "-" + release + ".noarch.rpm";
   }
 
-  static SlapdServer* server_;
   nvo_test::ScratchDir scratch_{"nvo-tools"};
   std::string adminAuth_;
   std::string pc2Auth_;
   MUXClient admin_;
 };
-
-SlapdServer* GatewayToolsTest::server_ = nullptr;
 
 TEST_F(GatewayToolsTest, RpmImportAddsEachPackageOnceAndTheRepositoryFindsIt) {
   if (onPath("rpmbuild").empty()) {
