@@ -93,8 +93,8 @@ TEST_F(ConsoleTest, LinksAreMadeAndRemovedAndFoundFromTheComputer) {
        "organizationalunit name : ", "Workstations", "unlink",
        {"Error : 1008", "Msg   : linkObjects flags must be add or remove, not unlink", lab});
 
-  // The action linked to the computer itself, the policy to its container ou=Lab, the printer
-  // to the organization (kind 7: found as an organization after no unit of that name).
+  // The action linked to the computer itself and to its group, the policy to its container
+  // ou=Lab. (Kind 7, an organization found after no unit of that name, is in the cache test.)
   link(s, "1", "Action name : ", "Nightly inventory", "5",
        "Computer name : ", "lab-pc2-00:16:3e:00:00:02", "", {"Success!", lab});
   link(s, "3", "Policy name : ", "Office desktop", "8", "organizationalunit name : ", "Lab", "add",
