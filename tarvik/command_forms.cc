@@ -70,13 +70,17 @@ Outcome checkResult(DOM_Node answer, std::ostream& out) {
   return printError(answer, out) ? Outcome::kError : Outcome::kOk;
 }
 
-std::vector<DOM_Node> objectsOf(DOM_Node answer) {
-  std::vector<DOM_Node> objects;
-  for (DOM_Node o = XMLParser::findFirstChild(answer, "object", false); !o.isNull();
-       o = XMLParser::findNextSibling(o, "object", false)) {
-    objects.push_back(o);
+std::vector<DOM_Node> childrenNamed(DOM_Node answer, const std::string& name) {
+  std::vector<DOM_Node> found;
+  for (DOM_Node n = XMLParser::findFirstChild(answer, name, false); !n.isNull();
+       n = XMLParser::findNextSibling(n, name, false)) {
+    found.push_back(n);
   }
-  return objects;
+  return found;
+}
+
+std::vector<DOM_Node> objectsOf(DOM_Node answer) {
+  return childrenNamed(answer, "object");
 }
 
 std::string childText(DOM_Node node, const std::string& name) {

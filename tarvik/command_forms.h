@@ -19,6 +19,9 @@ namespace tarvik {
 
 inline constexpr std::string_view kXmlDeclaration = "<?xml version='1.0' encoding='UTF-8'?>";
 
+// What a command prints when a stream question it cannot do without gets no answer.
+inline constexpr const char* kAnswerUnread = "ERROR: Unable to read answer!\n";
+
 // A command document built as text: the declaration, the opening `command` element, the pieces
 // appended in order (verbatim: values typed by the user are not escaped unless the caller
 // escapes them), and the closing tag that text() adds.
@@ -75,6 +78,8 @@ bool printError(nvo::DOM_Node answer, std::ostream& out);
 // Both steps: usable at all, then the error check.
 Outcome checkResult(nvo::DOM_Node answer, std::ostream& out);
 
+// The child elements of an answer named `name`, in document order.
+std::vector<nvo::DOM_Node> childrenNamed(nvo::DOM_Node answer, const std::string& name);
 // The `object` children of an answer, in document order.
 std::vector<nvo::DOM_Node> objectsOf(nvo::DOM_Node answer);
 

@@ -4,17 +4,14 @@
 #include <array>
 #include <vector>
 
+#include "tarvik/event_commands.h"
+#include "tarvik/inventory_commands.h"
+#include "tarvik/link_commands.h"
 #include "tarvik/navigation_commands.h"
 #include "tarvik/object_commands.h"
 
 namespace tarvik {
 namespace {
-
-// Commands of the link, locate, inventory, cache and event group arrive with the console's
-// second issue (issue 14). Until then the help-listed ones among them are in the table, so that
-// dispatch order and help are already final, and do nothing: their handler is this one.
-// fire, eventlist and cache are not listed in the help and get their rows with their handlers.
-void issue14Pending(Console& /*console*/, const std::string& /*line*/) {}
 
 constexpr Match kWhole = Match::kWholeLine;
 constexpr Match kWord = Match::kFirstWord;
@@ -23,7 +20,7 @@ constexpr std::array kCommands{
     Command{"quit", kWhole, Argument::kNone, 2, false, &quitCommand},
     Command{"q", kWhole, Argument::kNone, -1, true, &quitCommand},
     Command{"help", kWhole, Argument::kNone, 1, false, &helpCommand},
-    Command{"rpmlink", kWhole, Argument::kNone, 17, false, &issue14Pending},
+    Command{"rpmlink", kWhole, Argument::kNone, 17, false, &rpmlinkCommand},
     Command{"rename", kWord, Argument::kNone, 15, false, &renameCommand},
     Command{"move", kWord, Argument::kNone, 16, false, &moveCommand},
     Command{"ls", kWhole, Argument::kNone, 10, false, &lsCommand},
@@ -32,13 +29,16 @@ constexpr std::array kCommands{
     Command{"create", kWord, Argument::kText, 6, false, &createCommand},
     Command{"delete", kWord, Argument::kChildName, 9, false, &deleteCommand},
     Command{"modify", kWord, Argument::kChildName, 13, false, &modifyCommand},
-    Command{"locate", kWord, Argument::kText, 7, false, &issue14Pending},
-    Command{"readprinter", kWord, Argument::kText, 5, false, &issue14Pending},
+    Command{"locate", kWord, Argument::kText, 7, false, &locateCommand},
+    Command{"readprinter", kWord, Argument::kText, 5, false, &readprinterCommand},
     Command{"search", kWord, Argument::kText, 11, false, &searchCommand},
-    Command{"searchcomputers", kWord, Argument::kNone, 14, false, &issue14Pending},
-    Command{"getrpmdetails", kWord, Argument::kNone, 12, false, &issue14Pending},
-    Command{"link", kWord, Argument::kNone, 4, false, &issue14Pending},
+    Command{"searchcomputers", kWord, Argument::kNone, 14, false, &searchcomputersCommand},
+    Command{"getrpmdetails", kWord, Argument::kNone, 12, false, &getrpmdetailsCommand},
+    Command{"link", kWord, Argument::kNone, 4, false, &linkCommand},
+    Command{"fire", kWord, Argument::kText, -1, false, &fireCommand},
     Command{"resolve", kWord, Argument::kText, 8, false, &resolveCommand},
+    Command{"eventlist", kWord, Argument::kText, -1, false, &eventlistCommand},
+    Command{"cache", kWord, Argument::kText, -1, false, &cacheCommand},
 };
 
 std::string_view firstWord(std::string_view line) {

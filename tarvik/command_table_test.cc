@@ -43,6 +43,14 @@ TEST(CommandTableTest, LinesDispatchByWholeLineOrFirstWord) {
       {"rpmlink", "rpmlink"},
       {"rpmlink x", nullptr},
       {"resolve ou=Lab,o=orvanta", "resolve"},
+      {"fire", "fire"},
+      {"fire  ", "fire"},
+      {"fired", nullptr},
+      {"eventlist search", "eventlist"},
+      {"cache orvantaprinter", "cache"},
+      {"link whatever", "link"},
+      {"locate printers", "locate"},
+      {"getrpmdetails", "getrpmdetails"},
       {" ls", nullptr},
       {"LS", nullptr},
       {"", nullptr},
@@ -57,6 +65,17 @@ TEST(CommandTableTest, LinesDispatchByWholeLineOrFirstWord) {
       EXPECT_EQ(found->name, c.command) << "'" << c.line << "'";
     }
   }
+}
+
+TEST(CommandTableTest, EveryCommandIsInTestOrderWithAHandler) {
+  std::string order;
+  for (const Command& c : commandTable()) {
+    order.append(c.name).append(" ");
+    EXPECT_NE(c.handler, nullptr) << c.name;
+  }
+  EXPECT_EQ(order,
+            "quit q help rpmlink rename move ls cd cat create delete modify locate readprinter "
+            "search searchcomputers getrpmdetails link fire resolve eventlist cache ");
 }
 
 TEST(CommandTableTest, QuitAndQShareTheirHandler) {

@@ -62,7 +62,7 @@ bool askAttributes(Console& console, XMLParser& builder) {
   for (;;) {
     const auto more = ask.askStream("Add more attributes (yes/no) [yes] : ");
     if (!more) {
-      console.out() << "ERROR: Unable to read answer!\n";
+      console.out() << kAnswerUnread;
       return false;
     }
     if (!more->empty() && *more != "yes") {

@@ -13,7 +13,6 @@ using nvo::XMLParser;
 
 namespace {
 
-constexpr const char* kAnswerUnread = "ERROR: Unable to read answer!\n";
 constexpr const char* kNameUnread = "ERROR: Unable to read objectName!\n";
 
 // The yes/no question that opens each pass of a search loop.

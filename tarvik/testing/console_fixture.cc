@@ -50,7 +50,8 @@ void ConsoleTest::TearDown() {
   }
 }
 
-std::unique_ptr<TmuxTerminal> ConsoleTest::startConsole(bool sessionFile) {
+std::unique_ptr<TmuxTerminal> ConsoleTest::startConsole(bool sessionFile,
+                                                        const std::vector<std::string>& extraEnv) {
   // A fixed line editor (no user's inputrc), a UTF-8 locale, and a home and cache of the test's.
   std::vector<std::string> env{"INPUTRC=/dev/null", "LC_ALL=C.UTF-8", "HOME=" + dir_.string(),
                                "XDG_CACHE_HOME=" + (dir_ / "cache").string()};
@@ -62,6 +63,7 @@ std::unique_ptr<TmuxTerminal> ConsoleTest::startConsole(bool sessionFile) {
   } else {
     env.push_back("-NVO_AUTHENTICATION");
   }
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   return std::make_unique<TmuxTerminal>(std::vector<std::string>{tarvikPath()}, env);
 }
 

@@ -34,7 +34,9 @@ class ConsoleTest : public ::testing::Test {
   nvo_test::SlapdServer& server() { return *server_; }
   // tarvik with NVO_AUTHENTICATION naming the administrator's session file, or (false) with it
   // unset, so that the login dialogue runs.
-  std::unique_ptr<TmuxTerminal> startConsole(bool sessionFile);
+  // `extraEnv` ("NAME=value") is added to the console's environment.
+  std::unique_ptr<TmuxTerminal> startConsole(bool sessionFile,
+                                             const std::vector<std::string>& extraEnv = {});
 
  private:
   std::unique_ptr<nvo_test::SlapdServer> server_;

@@ -91,7 +91,7 @@ TmuxTerminal::TmuxTerminal(const std::vector<std::string>& argv,
   // The shell reports the exit status and keeps the pane open for the last screen.
   std::vector<std::string> args{
       "-f", config,        "new-session", "-d",
-      "-x", "250",         "-y",          "50",
+      "-x", "1000",        "-y",          "50",
       "--", "/bin/sh",     "-c",          "\"$@\"; echo \"[exit $?]\"; exec sleep 3600",
       "sh", "/usr/bin/env"};
   // env takes its -u options before the assignments.

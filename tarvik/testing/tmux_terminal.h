@@ -23,7 +23,8 @@ class TmuxTerminal {
   static std::string tmuxPath();
 
   // Starts `argv` under /usr/bin/env with `env` ("NAME=value" sets, "-NAME" unsets) in a pane
-  // of 250 columns (no line wraps) by 50 rows. Throws std::runtime_error when tmux fails.
+  // of 1000 columns (no line wraps, a cached reply included) by 50 rows. Throws std::runtime_error
+  // when tmux fails.
   TmuxTerminal(const std::vector<std::string>& argv, const std::vector<std::string>& env);
   TmuxTerminal(const TmuxTerminal&) = delete;
   TmuxTerminal& operator=(const TmuxTerminal&) = delete;
