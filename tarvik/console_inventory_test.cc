@@ -218,12 +218,16 @@ TEST_F(ConsoleRealDataTest, ImportedPackagesAndReportedInventoriesThroughTheCons
   rpmlink(s, "remove", "uninst", {{"tarvik-extra", ""}, {"", ""}, {"", ""}});
   s.say("Lab profile", {extra + " Removing rpm : tarvik-extra 2.0 3", p});
   s.say("cat Lab profile", catHead + p);
-  // No match sends a modification without attributes; markup is searched for as typed; an
-  // unknown profile ends before the search; the gateway refuses an unknown operator.
+  // No match sends a modification without attributes; typed markup is sent as typed and the
+  // gateway's refusal of the search ends the command; an unknown profile ends before the search;
+  // the gateway refuses an unknown operator.
   rpmlink(s, "", "", {{"no-such-package", ""}, {"", ""}, {"", ""}});
   s.say("Lab profile", {p});
   rpmlink(s, "", "", {{"a<b&c", ""}, {"", ""}, {"", ""}});
-  s.say("Lab profile", {p});
+  s.say("Lab profile", {"Error : 1000",
+                        "Msg   : the command document is not usable: XML parse error at line 1, "
+                        "column 322: attribute name expected",
+                        p});
   rpmlink(s, "", "", {{"", ""}, {"", ""}, {"", ""}});
   s.say("No profile", {"Object could not be found : No profile", p});
   rpmlink(s, "", "", {{"tarvik-tool", "LIKE"}, {"", ""}, {"", ""}});

@@ -177,7 +177,11 @@ TEST_F(ConsoleCacheTest, ReadprinterAndCachePrintWhatTheyGet) {
          " orvantaprinteruri = ipp://printer-lab.example.org/ipp/print",
          " orvantaprinterlocation = Lab, room 101", top});
   s.say("readprinter No printer", {"No printers found.", top});
-  s.say("readprinter a<b&c", {"No printers found.", top});
+  s.say("readprinter a<b&c",  // sent as typed, like every text-form value
+        {"Error : 1000",
+         "Msg   : the command document is not usable: XML parse error at line 1, column 97: "
+         "attribute name expected",
+         top});
 
   // The cache holds the objects linked to the session's own object (the administrator, below
   // o=orvanta): nothing yet, then the two policies linked to the organization.

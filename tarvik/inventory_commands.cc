@@ -1,9 +1,10 @@
 // rpmlink, getrpmdetails, searchcomputers and readprinter.
 //
-// Values typed into these text-form commands, and package UUIDs read from the repository, are
-// escaped as XML text (XMLParser::makeXMLString) before they go into the document, so that a
-// value holding "<" or "&" is searched for as typed instead of breaking or extending the
-// command.
+// Values typed into these text-form commands go into the document as typed, like those of every
+// text-form command: a value holding "<" or "&" is the administrator's own markup, and what the
+// gateway answers to it is shown by the command-result check. Package UUIDs read from the
+// repository are directory data, which anyone with write access to the repository controls:
+// they are escaped as XML text before they go into the profile's modification.
 #include "tarvik/inventory_commands.h"
 
 #include <array>
@@ -47,7 +48,7 @@ bool askRpmConditions(Console& console, TextCommand& command) {
     }
     if (!value->empty()) {
       const std::string op = askOperator(console.prompter(), kConditionOperator);
-      command.append(condition(q.attribute, op, escaped(*value)));
+      command.append(condition(q.attribute, op, *value));
     }
   }
   return true;
@@ -124,7 +125,7 @@ void getrpmdetailsCommand(Console& console, const std::string& /*line*/) {
     if (uuid->empty()) {
       break;
     }
-    command.element("orvantauuid", escaped(*uuid));
+    command.element("orvantauuid", *uuid);
   }
   DOM_Node answer = console.gateway().send(command);
   const Outcome outcome = checkResult(answer, console.out());
@@ -172,7 +173,7 @@ void searchcomputersCommand(Console& console, const std::string& /*line*/) {
       return;
     }
     const std::string op = askOperator(ask, kConditionOperator);
-    command.append(condition("orvantamodel", op, escaped(model)));
+    command.append(condition("orvantamodel", op, model));
   }
   command.append("</searchParams>");
 
@@ -191,7 +192,7 @@ void readprinterCommand(Console& console, const std::string& line) {
     return;
   }
   TextCommand command("catNone", "readPrinter");
-  command.element("printername", escaped(name));
+  command.element("printername", name);
   DOM_Node answer = console.gateway().send(command);
   if (!isCommandResult(answer)) {
     return;
