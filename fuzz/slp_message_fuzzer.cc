@@ -64,9 +64,10 @@ void checkAgent(std::span<const uint8_t> bytes) {
     return;
   }
   if (!ctx.tcp) {
-    FUZZ_CHECK(reply->size() <= harness->settings.mtu);
+    FUZZ_CHECK(reply->bytes.size() <= harness->settings.mtu);
+    FUZZ_CHECK(!reply->endsExchange);  // only a TCP exchange is ended by the agent
   }
-  const vslp::DecodeResult decoded = vslp::decode(*reply);
+  const vslp::DecodeResult decoded = vslp::decode(reply->bytes);
   FUZZ_CHECK(decoded.message.has_value());
 }
 
