@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/demo_directory_test.h"
 #include "tests/support/slapd_server.h"
 
 namespace {
 
+using nvo_test::DemoDirectoryTest;
 using nvo_test::Identity;
 using nvo_test::SearchResult;
 using nvo_test::SlapdOptions;
@@ -38,34 +40,26 @@ std::string name(const Identity& who) {
   return who.dn.empty() ? "anonymous" : who.dn.substr(0, who.dn.find(','));
 }
 
-class DirectoryAccessTest : public ::testing::Test {
+// The demo directory, with known passwords on three of its computers.
+class DirectoryAccessTest : public DemoDirectoryTest {
  protected:
   static void SetUpTestSuite() {
-    if (!SlapdServer::missingPieces().empty()) {
+    DemoDirectoryTest::SetUpTestSuite();
+    if (server_ == nullptr) {
       return;
     }
-    SlapdOptions options;
-    options.directoryModel = true;
-    options.demoData = true;
-    server_ = std::make_unique<SlapdServer>(options);
     for (const Identity* computer : {&kPc1Id, &kPc2Id, &kOfficeId}) {
       const auto set = server_->ldapPasswd(kAdmin, computer->dn, computer->password);
       if (set.exitCode != kSuccess) {
         setUpError_ = "setting the password of " + computer->dn + " failed: " + set.err;
-        server_.reset();
         return;
       }
     }
   }
-  static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
-    const std::string missing = SlapdServer::missingPieces();
-    if (!missing.empty()) {
-      GTEST_SKIP() << "needs the Debian packages slapd, ldap-utils and openssl; missing: "
-                   << missing;
-    }
-    ASSERT_NE(server_, nullptr) << setUpError_;
+    DemoDirectoryTest::SetUp();
+    ASSERT_TRUE(setUpError_.empty()) << setUpError_;
   }
 
   // True when `who` sees the entry `dn` at all (a base search returns it).
@@ -79,12 +73,8 @@ class DirectoryAccessTest : public ::testing::Test {
     return server_->ldapModify(who, ldif).exitCode;
   }
 
-  static std::unique_ptr<SlapdServer> server_;
-  static std::string setUpError_;
+  static inline std::string setUpError_;
 };
-
-std::unique_ptr<SlapdServer> DirectoryAccessTest::server_;
-std::string DirectoryAccessTest::setUpError_;
 
 TEST_F(DirectoryAccessTest, WhoReadsWhat) {
   struct Row {

@@ -5,6 +5,8 @@
 #ifndef TESTS_SUPPORT_DEMO_DIRECTORY_TEST_H_
 #define TESTS_SUPPORT_DEMO_DIRECTORY_TEST_H_
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/slapd_server.h"
@@ -20,12 +22,9 @@ class DemoDirectoryTest : public ::testing::Test {
     SlapdOptions options;
     options.directoryModel = true;
     options.demoData = true;
-    server_ = new SlapdServer(options);
+    server_ = std::make_unique<SlapdServer>(options);
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
     if (server_ == nullptr) {
       GTEST_SKIP() << "needs " << SlapdServer::missingPieces();
@@ -33,7 +32,7 @@ class DemoDirectoryTest : public ::testing::Test {
   }
 
   // One per test suite (GoogleTest runs suites one after the other).
-  static inline SlapdServer* server_ = nullptr;
+  static inline std::unique_ptr<SlapdServer> server_;
 };
 
 }  // namespace nvo_test
