@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -180,22 +179,29 @@ class RunScriptSandboxTest : public ::testing::Test {
   // inventory line, the console's banner; returns the computer's name.
   std::string checkStart(const std::vector<std::string>& screen, const std::string& inventory) {
     const std::string document = readFile(kWorkstationFile);
-    std::smatch m;
-    const std::regex dn("<objectname>(cn=([^,<]+),ou=Workstations,o=orvanta)</objectname>");
-    EXPECT_TRUE(std::regex_search(document, m, dn)) << document;
-    if (m.empty()) {
+    const std::string open = "<objectname>cn=";
+    const std::string close = ",ou=Workstations,o=orvanta</objectname>";
+    const std::size_t from = document.find(open);
+    const std::size_t to = document.find(close);
+    const bool found =
+        from != std::string::npos && to != std::string::npos && to > from + open.size();
+    EXPECT_TRUE(found) << document;
+    if (!found) {
       return {};
     }
+    const std::string name = document.substr(from + open.size(), to - from - open.size());
+    EXPECT_EQ(name.find_first_of(",<"), std::string::npos) << document;
     struct stat st {};
     EXPECT_EQ(::stat(kWorkstationFile, &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, 0u);
-    const long enrolled = indexOf(
-        screen, "run: enrolled this machine as " + m[1].str() + " (" + kWorkstationFile + ")");
+    const long enrolled =
+        indexOf(screen, "run: enrolled this machine as cn=" + name +
+                            ",ou=Workstations,o=orvanta (" + kWorkstationFile + ")");
     EXPECT_GE(enrolled, 0) << joined(screen);
     EXPECT_GT(indexOf(screen, inventory, enrolled < 0 ? 0 : enrolled), enrolled) << joined(screen);
     EXPECT_GE(indexOf(screen, "NVO Debugging Tool"), 0) << joined(screen);
-    return m[2].str();
+    return name;
   }
 
   // Every daemon of `pids` is known and runs.
@@ -218,6 +224,7 @@ TEST_F(RunScriptSandboxTest, OneCommandRunsTheSuiteTheConsoleStopsItAndTheDirect
   const std::string stopped = "run: stopped tolmd brenxd vslpd directory";
   std::string computer;
   std::string policyId;
+  std::string password;  // the directory's administrator's, made when the directory is
   {
     RunInTerminal run;
     const std::vector<std::string> start = run.untilPrompt();
@@ -229,6 +236,8 @@ TEST_F(RunScriptSandboxTest, OneCommandRunsTheSuiteTheConsoleStopsItAndTheDirect
         << joined(start);
     computer = checkStart(start, "packages: 2 (added 2, removed 0, unchanged 0)");
     ASSERT_FALSE(computer.empty());
+    password = readFile(fs::path(kDirectoryData) / "admin-password");
+    ASSERT_FALSE(password.empty());
     const std::map<std::string, pid_t> pids = daemonPids();
     expectRunning(pids);
 
@@ -283,6 +292,7 @@ TEST_F(RunScriptSandboxTest, OneCommandRunsTheSuiteTheConsoleStopsItAndTheDirect
               -1)
         << joined(start);
     EXPECT_EQ(checkStart(start, "packages: 2 (added 0, removed 0, unchanged 2)"), computer);
+    EXPECT_EQ(readFile(fs::path(kDirectoryData) / "admin-password"), password);
     const std::map<std::string, pid_t> pids = daemonPids();
     expectRunning(pids);
 
