@@ -424,7 +424,7 @@ int run(const Options& o) {
           medianRate(targets[3].side.roundRates) / medianRate(targets[1].side.roundRates);
       addEnrolmentRow(report, "11 enrolment, " + what + ", " + sizes + " computers",
                       "brenxd_scale_" + what, targets[2].side, targets[0].side, true, count,
-                      "; reference's big/small " + fixed(refScale, 2));
+                      "; the reference's own ratio " + fixed(refScale, 2));
       addEnrolmentRow(report, "11 enrolment, " + what + ", " + std::to_string(o.big) + " computers",
                       "brenxd_big_" + what, targets[2].side, targets[3].side, false, count);
     }

@@ -262,8 +262,8 @@ void addScaleRows(Report& report, const GatewayOptions& o, const std::string& na
   if (wired) {
     scale.measured = milliseconds(*m[0]) + " per call (" + big + ")";
     // The reference's own growth beside it: what the server's side of the command costs.
-    scale.reference = milliseconds(*m[2]) + " per call (" + small + "); reference's big/small " +
-                      fixed(*m[1] / *m[3], 2) + "x";
+    scale.reference = milliseconds(*m[2]) + " per call (" + small +
+                      "); the reference's own ratio " + fixed(*m[3] / *m[1], 2);
     scale.ratio = *m[2] / *m[0];
     scale.met = *m[0] <= 1.5 * *m[2];
     vsRef.measured = milliseconds(*m[0]) + " per call";
