@@ -60,8 +60,8 @@ constexpr const char* kRefNew = "ou=RefNew,o=orvanta";
 constexpr const char* kConfig = "/etc/opt/nvo/brenxd.conf";
 
 struct Options {
-  std::size_t workstations = 200;
-  std::size_t rounds = 4;
+  std::size_t workstations = 400;
+  std::size_t rounds = 8;
   std::size_t burst = 1000;
   std::size_t small = 100;
   std::size_t big = 100000;  // 0: figure 9 alone
