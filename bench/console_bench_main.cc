@@ -123,14 +123,14 @@ class PtyProgram {
       if (found != std::string::npos) {
         return found + text.size();
       }
-      expect(Clock::now() < deadline,
-             "no \"" + text + "\" within 60 s; the output ends with:\n" +
-                 output_.substr(output_.size() - std::min<std::size_t>(output_.size(), 400)));
+      if (Clock::now() > deadline) {
+        fail("no \"" + text + "\" within 60 s");
+      }
       // Only the part that may still hold `text` is searched again.
       from = std::max(from, output_.size() - std::min(output_.size(), text.size()));
-      expect(readSome(1s),
-             "the program ended; its output ends with:\n" +
-                 output_.substr(output_.size() - std::min<std::size_t>(output_.size(), 400)));
+      if (!readSome(1s)) {
+        fail("the program ended");
+      }
     }
   }
 
@@ -148,6 +148,12 @@ class PtyProgram {
     }
     output_.append(buffer, static_cast<std::size_t>(n));
     return true;
+  }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw std::runtime_error(
+        "bench-console: " + what + "; the output ends with:\n" +
+        output_.substr(output_.size() - std::min<std::size_t>(output_.size(), 400)));
   }
 
   pid_t pid_ = -1;
