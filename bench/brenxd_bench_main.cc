@@ -39,6 +39,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "bench/bench_directory.h"
 #include "bench/ldap_reference.h"
 #include "bench/report.h"
 #include "bench/size_options.h"
@@ -322,19 +323,15 @@ std::optional<Options> parse(int argc, char** argv) {
 // A directory of the gateway's model with the two creation containers, each holding half of
 // `computers` that were there before the bench.
 std::unique_ptr<nvo_test::SlapdServer> startDirectory(std::size_t computers) {
-  nvo_test::SlapdOptions options;
-  options.directoryModel = true;
-  options.mdbMaxSize = std::max<std::size_t>(64, computers / 256) << 20;
-  std::string& ldif = options.extraLdif;
+  std::string ldif;
   ldif.reserve(computers * 160 + 256);
-  ldif = std::string("dn: ") + kNew + "\nobjectClass: organizationalUnit\nou: New\n\n" +
-         "dn: " + kRefNew + "\nobjectClass: organizationalUnit\nou: RefNew\n\n";
+  addUnit(ldif, kNew);
+  addUnit(ldif, kRefNew);
   for (std::size_t i = 0; i < computers; ++i) {
-    ldif += "dn: cn=pre-" + std::to_string(i) + "," + (i % 2 == 0 ? kNew : kRefNew) +
-            "\nobjectClass: orvantacomputer\ncn: pre-" + std::to_string(i) +
-            "\norvantaidtype: 1\norvantaid: " + macOf(kPreloadedMacs + i) + "\n\n";
+    addComputer(ldif, "pre-" + std::to_string(i), i % 2 == 0 ? kNew : kRefNew,
+                macOf(kPreloadedMacs + i));
   }
-  return std::make_unique<nvo_test::SlapdServer>(options);
+  return startBenchDirectory(std::move(ldif), computers);
 }
 
 void writeConfig(const std::string& url) {

@@ -32,6 +32,7 @@
 
 #include <sys/wait.h>
 
+#include "bench/bench_directory.h"
 #include "bench/report.h"
 #include "bench/size_options.h"
 #include "tests/support/scratch_dir.h"
@@ -222,29 +223,19 @@ Row row(const std::string& figure, const std::string& key, double measuredUs, do
   return r;
 }
 
-std::string fixture(std::size_t children) {
-  std::string ldif =
-      std::string("dn: ") + kContainer + "\nobjectClass: organizationalUnit\nou: fleet\n\n";
-  ldif.reserve(children * 120 + 128);
-  for (std::size_t i = 0; i < children; ++i) {
-    const std::string n = std::to_string(i);
-    ldif += "dn: cn=ws-" + n + "," + kContainer + "\nobjectClass: orvantacomputer\ncn: ws-" + n +
-            "\n\n";
-  }
-  return ldif;
-}
-
 // The directory of the bin/ folder this program runs from.
 std::filesystem::path binDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
 int run(const Options& o) {
-  nvo_test::SlapdOptions options;
-  options.directoryModel = true;
-  options.extraLdif = fixture(o.children);
-  options.mdbMaxSize = std::max<std::size_t>(64, o.children / 256) << 20;
-  nvo_test::SlapdServer directory(options);
+  std::string ldif;
+  addUnit(ldif, kContainer);
+  for (std::size_t i = 0; i < o.children; ++i) {
+    addComputer(ldif, "ws-" + std::to_string(i), kContainer);
+  }
+  const auto server = startBenchDirectory(std::move(ldif), o.children);
+  const nvo_test::SlapdServer& directory = *server;
   const nvo_test::Identity admin = nvo_test::SlapdServer::admin();
   nvo_test::ScratchDir scratch("bench-console");
   const std::string session = scratch.write(

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_directory.h"
 #include "bench/ldap_reference.h"
 #include "bench/report.h"
 #include "bench/size_options.h"
@@ -69,27 +70,16 @@ std::string computerDn(std::size_t i, std::size_t inBench) {
 
 // ou=bench with `bench` computers (MACs mac(0) ...), ou=bulk with `bulk` more (the MACs that
 // follow), and an empty ou=adds.
-std::string fixture(std::size_t bench, std::size_t bulk = 0) {
+std::unique_ptr<nvo_test::SlapdServer> startDirectory(std::size_t bench, std::size_t bulk = 0) {
   std::string ldif;
   ldif.reserve((bench + bulk) * 160 + 512);
   for (const char* unit : {kComputers, kAdds, kBulk}) {
-    const std::string dn = unit;
-    ldif += "dn: " + dn +
-            "\nobjectClass: organizationalUnit\nou: " + dn.substr(3, dn.find(',') - 3) + "\n\n";
+    addUnit(ldif, unit);
   }
   for (std::size_t i = 0; i < bench + bulk; ++i) {
-    ldif += "dn: " + computerDn(i, bench) + "\nobjectClass: orvantacomputer\ncn: ws-" +
-            std::to_string(i) + "\norvantaidtype: 1\norvantaid: " + mac(i) + "\n\n";
+    addComputer(ldif, "ws-" + std::to_string(i), i < bench ? kComputers : kBulk, mac(i));
   }
-  return ldif;
-}
-
-std::unique_ptr<nvo_test::SlapdServer> startDirectory(std::size_t bench, std::size_t bulk = 0) {
-  nvo_test::SlapdOptions options;
-  options.directoryModel = true;
-  options.extraLdif = fixture(bench, bulk);
-  options.mdbMaxSize = std::max<std::size_t>(64, (bench + bulk) / 256) << 20;
-  return std::make_unique<nvo_test::SlapdServer>(options);
+  return startBenchDirectory(std::move(ldif), bench + bulk);
 }
 
 double median(std::vector<double> values) {
