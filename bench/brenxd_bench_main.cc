@@ -8,10 +8,16 @@
 // median round, latencies over all its requests. Then --burst workstations connect at once to
 // brenxd and each must be answered.
 //
+// The directory holds --small computers besides (half in each side's container) for figure 9.
+// Figure 11 adds a second directory of --big computers: brenxd is switched between the two by
+// a changed configuration and SIGHUP, the reference has a server for each, and the four sides
+// (brenxd and the reference, on either directory) take turns in the same rounds.
+//
 // Runs as root inside tests/sandbox/run-in-sandbox (brenxd reads /etc/opt/nvo/brenxd.conf, the
 // sandbox's own). Prints the table and one "BENCH ..." line per row (bench/README.md).
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -32,8 +39,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "bench/bench_directory.h"
 #include "bench/ldap_reference.h"
 #include "bench/report.h"
+#include "bench/size_options.h"
 #include "brenxd/request_codec.h"
 #include "brenxd/tools/enrol_answer.h"
 #include "tests/support/daemon_process.h"
@@ -52,10 +61,15 @@ constexpr const char* kRefNew = "ou=RefNew,o=orvanta";
 constexpr const char* kConfig = "/etc/opt/nvo/brenxd.conf";
 
 struct Options {
-  std::size_t workstations = 200;
-  std::size_t rounds = 4;
+  std::size_t workstations = 400;
+  std::size_t rounds = 8;
   std::size_t burst = 1000;
+  std::size_t small = 100;
+  std::size_t big = 100000;  // 0: figure 9 alone
 };
+
+// MACs of the computers a directory starts with; those enrolled count from 0.
+constexpr std::size_t kPreloadedMacs = 0x1000000;
 
 void expect(bool condition, const std::string& what) {
   if (!condition) {
@@ -200,38 +214,52 @@ void runRound(uint16_t port, std::size_t first, std::size_t count, Side& side) {
                             std::chrono::duration<double>(Clock::now() - begin).count());
 }
 
-// `workstations` enrolments per side in alternating rounds; reference MACs are offset so the
-// two never share a computer.
-void figureEnrolment(const Options& o, const std::string& what, uint16_t agent, uint16_t reference,
-                     Report& report) {
-  Side brenxdSide;
-  Side refSide;
+// One side of an enrolment figure: where it listens, what must happen before each of its rounds
+// (brenxd: its configuration switched to the side's directory), its MACs' offset.
+struct Target {
+  uint16_t port = 0;
+  std::function<void()> before;
+  std::size_t macBase = 0;
+  Side side;
+};
+
+// `workstations` enrolments per target in rounds; the target that goes first moves on by one
+// each round. MACs are offset per target so that no two share a computer.
+void enrolInRounds(const Options& o, std::vector<Target>& targets) {
   const std::size_t perRound = std::max<std::size_t>(1, o.workstations / o.rounds);
   for (std::size_t r = 0; r < o.rounds; ++r) {
-    const std::size_t first = r * perRound;
-    if (r % 2 == 0) {
-      runRound(agent, first, perRound, brenxdSide);
-      runRound(reference, 0x100000 + first, perRound, refSide);
-    } else {
-      runRound(reference, 0x100000 + first, perRound, refSide);
-      runRound(agent, first, perRound, brenxdSide);
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+      Target& t = targets[(r + k) % targets.size()];
+      if (t.before) {
+        t.before();
+      }
+      runRound(t.port, t.macBase + r * perRound, perRound, t.side);
     }
   }
-  const double rate = medianRate(brenxdSide.roundRates);
-  const double refRate = medianRate(refSide.roundRates);
+}
+
+std::string rateAndLatencies(const Side& side) {
+  return perSecond(medianRate(side.roundRates)) + ", p50/p99 " +
+         milliseconds(percentile(side.latencies, 0.5)) + " / " +
+         milliseconds(percentile(side.latencies, 0.99));
+}
+
+// A row of `measured` next to `reference`: figure 9's against the reference agent, figure 11's
+// against the reference on the same directory or brenxd on the small one.
+void addEnrolmentRow(Report& report, const std::string& figure, const std::string& key,
+                     const Side& measured, const Side& reference, bool scale, std::size_t count,
+                     const std::string& note = "") {
+  const double rate = medianRate(measured.roundRates);
+  const double refRate = medianRate(reference.roundRates);
   Row row;
-  row.figure = "9 enrolment, " + what;
-  row.measured = perSecond(rate) + ", p50/p99 " +
-                 milliseconds(percentile(brenxdSide.latencies, 0.5)) + " / " +
-                 milliseconds(percentile(brenxdSide.latencies, 0.99));
-  row.reference = perSecond(refRate) + ", p50/p99 " +
-                  milliseconds(percentile(refSide.latencies, 0.5)) + " / " +
-                  milliseconds(percentile(refSide.latencies, 0.99));
+  row.figure = figure;
+  row.measured = rateAndLatencies(measured);
+  row.reference = rateAndLatencies(reference) + note;
   row.ratio = rate / refRate;
-  row.goal = ">= 0.8";
-  row.met = *row.ratio >= 0.8;
-  row.fields = {{"figure", "brenxd_enrolment_" + what},
-                {"workstations", std::to_string(perRound * o.rounds)},
+  row.goal = scale ? "<= 1.5x time (ratio >= 0.67)" : ">= 0.8";
+  row.met = *row.ratio >= (scale ? 1 / 1.5 : 0.8);
+  row.fields = {{"figure", key},
+                {"workstations", std::to_string(count)},
                 {"rate", fixed(rate, 1)},
                 {"ref_rate", fixed(refRate, 1)}};
   report.add(row);
@@ -280,37 +308,52 @@ std::string config(const std::string& url) {
 
 std::optional<Options> parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const long long value = std::atoll(argv[i + 1]);
-    std::size_t* target = name == "--workstations" ? &o.workstations
-                          : name == "--rounds"     ? &o.rounds
-                          : name == "--burst"      ? &o.burst
-                                                   : nullptr;
-    if (target == nullptr || value <= 0) {
-      return std::nullopt;
-    }
-    *target = static_cast<std::size_t>(value);
-  }
-  if (argc % 2 == 0) {
+  if (!readSizeOptions(argc, argv,
+                       {{"--workstations", &o.workstations},
+                        {"--rounds", &o.rounds},
+                        {"--burst", &o.burst},
+                        {"--small", &o.small},
+                        {"--big", &o.big}},
+                       nullptr, {"--big"})) {
     return std::nullopt;
   }
   return o;
 }
 
-int run(const Options& o) {
-  nvo_test::SlapdOptions options;
-  options.directoryModel = true;
-  options.extraLdif = std::string("dn: ") + kNew +
-                      "\nobjectClass: organizationalUnit\nou: New\n\n" + "dn: " + kRefNew +
-                      "\nobjectClass: organizationalUnit\nou: RefNew\n\n";
-  nvo_test::SlapdServer directory(options);
+// A directory of the gateway's model with the two creation containers, each holding half of
+// `computers` that were there before the bench.
+std::unique_ptr<nvo_test::SlapdServer> startDirectory(std::size_t computers) {
+  std::string ldif;
+  ldif.reserve(computers * 160 + 256);
+  addUnit(ldif, kNew);
+  addUnit(ldif, kRefNew);
+  for (std::size_t i = 0; i < computers; ++i) {
+    addComputer(ldif, "pre-" + std::to_string(i), i % 2 == 0 ? kNew : kRefNew,
+                macOf(kPreloadedMacs + i));
+  }
+  return startBenchDirectory(std::move(ldif), computers);
+}
+
+void writeConfig(const std::string& url) {
   std::filesystem::create_directories("/etc/opt/nvo");
-  std::ofstream(kConfig, std::ios::trunc) << config(directory.uri());
+  std::ofstream(kConfig, std::ios::trunc) << config(url);
   std::filesystem::permissions(kConfig, std::filesystem::perms::owner_read |
                                             std::filesystem::perms::owner_write |
                                             std::filesystem::perms::group_read);
   (void)!::chown(kConfig, 0, 65534);
+}
+
+// Children of `container` in the directory at `url`, counted as the administrator.
+std::size_t childrenOf(const std::string& url, const std::string& container) {
+  const nvo_test::Identity admin = nvo_test::SlapdServer::admin();
+  LdapReference directory(url, admin.dn, admin.password, "o=orvanta");
+  return directory.enumerate(directory.resolve(container));
+}
+
+int run(const Options& o) {
+  auto small = startDirectory(o.small);
+  std::unique_ptr<nvo_test::SlapdServer> big = o.big > 0 ? startDirectory(o.big) : nullptr;
+  writeConfig(small->uri());
 
   nvo_test::ServiceSandbox sandbox("/run/bench-brenxd-slp.conf");
   sandbox.prepare("net.slp.multicastTimeouts = 100,200\nnet.slp.multicastMaximumWait = 300\n");
@@ -329,11 +372,61 @@ int run(const Options& o) {
     }
   }
   expect(port != 0, "no port in brenxd's log");
-  ReferenceAgent reference(directory.uri(), nvo_test::SlapdServer::admin(), kRefNew);
+  ReferenceAgent smallRef(small->uri(), nvo_test::SlapdServer::admin(), kRefNew);
+  std::unique_ptr<ReferenceAgent> bigRef =
+      big ? std::make_unique<ReferenceAgent>(big->uri(), nvo_test::SlapdServer::admin(), kRefNew)
+          : nullptr;
+
+  // brenxd's directory: switched with a changed configuration and SIGHUP; the agent reads it
+  // again before it takes the next connection.
+  const nvo_test::SlapdServer* current = small.get();
+  auto switchTo = [&](const nvo_test::SlapdServer* wanted) {
+    if (wanted == current) {
+      return;
+    }
+    writeConfig(wanted->uri());
+    const std::size_t from = agent.lineCount();
+    agent.sendSignal(SIGHUP);
+    expect(agent.waitForLine("Received SIGHUP signal", 30s, from).has_value(),
+           "brenxd did not take SIGHUP");
+    current = wanted;
+  };
 
   Report report("brenxd");
-  figureEnrolment(o, "new", port, reference.port(), report);
-  figureEnrolment(o, "repeat", port, reference.port(), report);
+  for (const std::string what : {"new", "repeat"}) {
+    std::vector<Target> targets;
+    targets.push_back({port, [&] { switchTo(small.get()); }, 0, {}});
+    targets.push_back({smallRef.port(), nullptr, 0x100000, {}});
+    if (big) {
+      targets.push_back({port, [&] { switchTo(big.get()); }, 0x400000, {}});
+      targets.push_back({bigRef->port(), nullptr, 0x500000, {}});
+    }
+    enrolInRounds(o, targets);
+    const std::size_t count = std::max<std::size_t>(1, o.workstations / o.rounds) * o.rounds;
+    // Each side enrolled into its own directory, each workstation once.
+    expect(childrenOf(small->uri(), kNew) == o.small - o.small / 2 + count &&
+               childrenOf(small->uri(), kRefNew) == o.small / 2 + count,
+           "the small directory does not hold the enrolled computers");
+    if (big) {
+      expect(childrenOf(big->uri(), kNew) == o.big - o.big / 2 + count &&
+                 childrenOf(big->uri(), kRefNew) == o.big / 2 + count,
+             "the big directory does not hold the enrolled computers");
+    }
+    addEnrolmentRow(report, "9 enrolment, " + what, "brenxd_enrolment_" + what, targets[0].side,
+                    targets[1].side, false, count);
+    if (big) {
+      const std::string sizes = std::to_string(o.big) + " vs " + std::to_string(o.small);
+      // The reference agent's own growth beside it: what the directory's side costs.
+      const double refScale =
+          medianRate(targets[3].side.roundRates) / medianRate(targets[1].side.roundRates);
+      addEnrolmentRow(report, "11 enrolment, " + what + ", " + sizes + " computers",
+                      "brenxd_scale_" + what, targets[2].side, targets[0].side, true, count,
+                      "; the reference's own ratio " + fixed(refScale, 2));
+      addEnrolmentRow(report, "11 enrolment, " + what + ", " + std::to_string(o.big) + " computers",
+                      "brenxd_big_" + what, targets[2].side, targets[3].side, false, count);
+    }
+  }
+  switchTo(small.get());
   figureBurst(o, port, report);
   report.printTable(std::cout);
   report.printMachineLines(std::cout);
@@ -348,7 +441,8 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
   const std::optional<nvo_bench::Options> options = nvo_bench::parse(argc, argv);
   if (!options) {
-    std::cerr << "usage: bench-brenxd [--workstations N] [--rounds N] [--burst N]\n";
+    std::cerr << "usage: bench-brenxd [--workstations N] [--rounds N] [--burst N] [--small N] "
+                 "[--big N (0: no figure 11)]\n";
     return 2;
   }
   if (!nvo_test::inSandbox()) {

@@ -165,20 +165,58 @@ void LdapReference::setPassword(const std::string& objectId, const std::string& 
 }
 
 std::size_t LdapReference::enumerate(const std::string& containerId) {
+  return enumerate(containerId, nullptr);
+}
+
+namespace {
+
+// Reads every header value of `entry`, as a reply writer must, and hands it to `visit`.
+void readHeader(LDAP* ld, LDAPMessage* entry, const LdapReference::Visit& visit) {
+  std::string objectId;
+  for (const char** attribute = kHeader; *attribute != nullptr; ++attribute) {
+    berval** values = ldap_get_values_len(ld, entry, *attribute);
+    if (attribute == kHeader && values != nullptr && values[0] != nullptr) {
+      objectId.assign(values[0]->bv_val, values[0]->bv_len);
+    }
+    ldap_value_free_len(values);
+  }
+  if (visit) {
+    char* dn = ldap_get_dn(ld, entry);
+    visit(dn == nullptr ? std::string() : dn, objectId);
+    ldap_memfree(dn);
+  }
+}
+
+}  // namespace
+
+std::size_t LdapReference::enumerate(const std::string& containerId, const Visit& visit) {
   Result result =
       connection_->search(dnOf(containerId), LDAP_SCOPE_ONELEVEL, "(objectClass=*)", kHeader);
   std::size_t count = 0;
   LDAP* ld = connection_->ld;
   for (LDAPMessage* entry = result ? ldap_first_entry(ld, result.get()) : nullptr; entry != nullptr;
        entry = ldap_next_entry(ld, entry)) {
-    // Read every value, as a reply writer must.
-    for (const char** attribute = kHeader; *attribute != nullptr; ++attribute) {
-      berval** values = ldap_get_values_len(ld, entry, *attribute);
-      ldap_value_free_len(values);
-    }
+    readHeader(ld, entry, visit);
     ++count;
   }
   return count;
+}
+
+void LdapReference::enumerateBase(const Visit& visit) {
+  const char* contextsOnly[] = {"namingContexts", nullptr};
+  Result root = connection_->search("", LDAP_SCOPE_BASE, "(objectClass=*)", contextsOnly);
+  LDAP* ld = connection_->ld;
+  LDAPMessage* rootEntry = root ? ldap_first_entry(ld, root.get()) : nullptr;
+  berval** contexts =
+      rootEntry == nullptr ? nullptr : ldap_get_values_len(ld, rootEntry, "namingContexts");
+  for (berval** context = contexts; context != nullptr && *context != nullptr; ++context) {
+    const std::string dn((*context)->bv_val, (*context)->bv_len);
+    Result result = connection_->search(dn, LDAP_SCOPE_BASE, "(objectClass=*)", kHeader);
+    if (LDAPMessage* entry = result ? ldap_first_entry(ld, result.get()) : nullptr) {
+      readHeader(ld, entry, visit);
+    }
+  }
+  ldap_value_free_len(contexts);
 }
 
 }  // namespace nvo_bench

@@ -9,6 +9,7 @@
 #define BENCH_LDAP_REFERENCE_H_
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,15 @@ class LdapReference : public GatewaySide {
                   const std::string& password, const std::string& mac) override;
   void setPassword(const std::string& objectId, const std::string& password) override;
   std::size_t enumerate(const std::string& containerId) override;
+
+  // What a listing hands on per object: its DN and objectID.
+  using Visit = std::function<void(const std::string& dn, const std::string& objectId)>;
+  // enumerateObjects as the console asks for it: every child of `containerId` with its header
+  // attributes, handed to `visit`; how many there were.
+  std::size_t enumerate(const std::string& containerId, const Visit& visit);
+  // enumerateBaseObjects: the naming contexts read from the root entry, then each context's
+  // own entry with its header attributes, handed to `visit`.
+  void enumerateBase(const Visit& visit);
 
  private:
   struct Connection;
