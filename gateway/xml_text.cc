@@ -130,15 +130,18 @@ std::u16string toUtf16(std::string_view utf8) {
 }
 
 std::string toUtf8(const char16_t* utf16) {
+  return utf16 == nullptr ? std::string() : toUtf8(std::u16string_view(utf16));
+}
+
+std::string toUtf8(std::u16string_view utf16) {
   std::string out;
-  if (utf16 == nullptr) {
-    return out;
-  }
-  for (const char16_t* p = utf16; *p != 0; ++p) {
-    char32_t code = *p;
-    if (code >= 0xD800 && code <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t code = utf16[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
     } else if (code >= 0xD800 && code <= 0xDFFF) {
       code = kReplacement;
     }

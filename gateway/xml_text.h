@@ -17,6 +17,7 @@ std::size_t utf8SequenceLength(std::string_view bytes);
 std::u16string toUtf16(std::string_view utf8);
 // UTF-16 (NUL-terminated, may be null) to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string toUtf8(const char16_t* utf16);
+std::string toUtf8(std::u16string_view utf16);
 
 // Appends `text` with & < > " ' written as entity references (the five XML predefines).
 void appendEscaped(std::string& out, std::string_view text);
