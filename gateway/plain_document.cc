@@ -38,26 +38,6 @@ bool isPlainCharacter(char32_t code) {
          (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-void appendUtf16(std::u16string& out, char32_t code) {
-  if (code >= 0x10000) {
-    code -= 0x10000;
-    out += static_cast<char16_t>(0xD800 | (code >> 10));
-    out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-  } else {
-    out += static_cast<char16_t>(code);
-  }
-}
-
-// The code of the well-formed UTF-8 sequence of `length` bytes at the start of `bytes`.
-char32_t utf8Code(std::string_view bytes, std::size_t length) {
-  static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  char32_t code = static_cast<unsigned char>(bytes[0]) & kLeadMask[length];
-  for (std::size_t i = 1; i < length; ++i) {
-    code = (code << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3F);
-  }
-  return code;
-}
-
 // The character a reference names ("amp", "#65", "#x41"), or 0 when it is not one taken here.
 char32_t referenced(std::string_view name) {
   if (name == "amp") {
@@ -136,12 +116,9 @@ bool decode(std::string_view raw, bool attribute, std::u16string& out) {
       ++i;
       continue;
     }
-    const std::size_t length = utf8SequenceLength(raw.substr(i));
-    if (length == 0) {
-      return false;
-    }
-    const char32_t code = utf8Code(raw.substr(i), length);
-    if (!isPlainCharacter(code)) {
+    char32_t code = 0;
+    const std::size_t length = utf8SequenceLength(raw.substr(i), code);
+    if (length == 0 || !isPlainCharacter(code)) {
       return false;
     }
     appendUtf16(out, code);

@@ -107,6 +107,20 @@ std::size_t utf8SequenceLength(std::string_view bytes) {
   return decodeUtf8(bytes, code);
 }
 
+std::size_t utf8SequenceLength(std::string_view bytes, char32_t& code) {
+  return decodeUtf8(bytes, code);
+}
+
+void appendUtf16(std::u16string& out, char32_t code) {
+  if (code >= 0x10000) {
+    code -= 0x10000;
+    out += static_cast<char16_t>(0xD800 | (code >> 10));
+    out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(code);
+  }
+}
+
 std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
@@ -117,13 +131,7 @@ std::u16string toUtf16(std::string_view utf8) {
       code = kReplacement;
       length = 1;
     }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 | (code >> 10));
-      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
+    appendUtf16(out, code);
     utf8.remove_prefix(length);
   }
   return out;
@@ -134,9 +142,20 @@ std::string toUtf8(const char16_t* utf16) {
 }
 
 std::string toUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
+  // The ASCII part at the front (often all of it) is copied unit for unit into place.
+  std::size_t ascii = 0;
+  while (ascii < utf16.size() && utf16[ascii] < 0x80) {
+    ++ascii;
+  }
+  std::string out(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) {
+    out[i] = static_cast<char>(utf16[i]);
+  }
+  if (ascii == utf16.size()) {
+    return out;
+  }
+  out.reserve(utf16.size() + (utf16.size() - ascii) * 2);
+  for (std::size_t i = ascii; i < utf16.size(); ++i) {
     char32_t code = utf16[i];
     if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {

@@ -12,6 +12,11 @@ namespace nvo::xml {
 // The length (1-4) of the well-formed UTF-8 sequence at the start of `bytes`, or 0 when it does
 // not start with one (overlong forms, surrogates and values above U+10FFFF are not well formed).
 std::size_t utf8SequenceLength(std::string_view bytes);
+// The same, with the character's code in `code` when the length is not 0.
+std::size_t utf8SequenceLength(std::string_view bytes, char32_t& code);
+
+// Appends `code` (at most U+10FFFF, no surrogate) to `out` as UTF-16.
+void appendUtf16(std::u16string& out, char32_t code);
 
 // UTF-8 to UTF-16; each byte that is not part of a well-formed sequence becomes U+FFFD.
 std::u16string toUtf16(std::string_view utf8);
