@@ -1,6 +1,7 @@
 #include "gateway/reply_document.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -25,21 +26,26 @@ namespace x = XERCES_CPP_NAMESPACE;
 
 namespace {
 
-bool isNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isNameChar(char c) {
-  return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
-}
+// Bytes of names: 1 for a letter (which may start one), 2 for a digit, '-', '_' or '.'.
+constexpr auto kNameBytes = [] {
+  std::array<unsigned char, 256> kinds{};
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+      kinds[static_cast<std::size_t>(c)] = 1;
+    } else if ((c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.') {
+      kinds[static_cast<std::size_t>(c)] = 2;
+    }
+  }
+  return kinds;
+}();
 
 // The name at the start of `text` (letters, then letters, digits, '-', '_', '.'), or empty.
 std::string_view nameAt(std::string_view text) {
-  if (text.empty() || !isNameStart(text[0])) {
+  if (text.empty() || kNameBytes[static_cast<unsigned char>(text[0])] != 1) {
     return {};
   }
   std::size_t end = 1;
-  while (end < text.size() && isNameChar(text[end])) {
+  while (end < text.size() && kNameBytes[static_cast<unsigned char>(text[end])] != 0) {
     ++end;
   }
   return text.substr(0, end);
@@ -54,9 +60,16 @@ bool decode(std::string_view raw, bool attribute, std::u16string& out) {
   char16_t* to = out.data();
   std::size_t i = 0;
   while (i < raw.size()) {
+    // The common case: a run of printable ASCII, copied unit for unit.
+    for (const std::size_t run = i + plainPrefix(raw.substr(i)); i < run; ++i) {
+      *to++ = static_cast<unsigned char>(raw[i]);
+    }
+    if (i == raw.size()) {
+      break;
+    }
     const auto c = static_cast<unsigned char>(raw[i]);
-    if (c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '"') {
-      *to++ = c;  // the common case: printable ASCII
+    if (c == '\'' || c == 0x7F) {
+      *to++ = c;
       ++i;
       continue;
     }
@@ -219,11 +232,11 @@ bool buildInto(std::string_view text, x::DOMDocument* document) {
           !decode(text.substr(quote + 1, endQuote - quote - 1), true, decoded)) {
         return false;
       }
-      const std::u16string attributeName(attribute.begin(), attribute.end());
-      if (element->hasAttribute(attributeName.c_str())) {
+      const char16_t* attributeName = utf16Of(attribute, wide);
+      if (element->hasAttribute(attributeName)) {
         return false;  // a parser refuses a repeated attribute
       }
-      element->setAttribute(attributeName.c_str(), decoded.c_str());
+      element->setAttribute(attributeName, decoded.c_str());
       at = endQuote + 1;
     }
     if (at >= text.size() || text[at] != '>') {

@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <strings.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -101,6 +102,22 @@ bool isUtf8Codeset(const char* codeset) {
 }
 
 }  // namespace
+
+std::size_t plainPrefix(std::string_view text) {
+  static constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) {
+      plain[static_cast<std::size_t>(c)] =
+          c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+    }
+    return plain;
+  }();
+  std::size_t i = 0;
+  while (i < text.size() && kPlain[static_cast<unsigned char>(text[i])]) {
+    ++i;
+  }
+  return i;
+}
 
 std::size_t utf8SequenceLength(std::string_view bytes) {
   char32_t code = 0;

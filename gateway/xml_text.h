@@ -24,6 +24,10 @@ std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(const char16_t* utf16);
 std::string toUtf8(std::u16string_view utf16);
 
+// The length of the front of `text` made of bytes that stand for themselves in XML text and
+// attribute values alike: printable ASCII but & < > " '.
+std::size_t plainPrefix(std::string_view text);
+
 // Appends `text` with & < > " ' written as entity references (the five XML predefines).
 void appendEscaped(std::string& out, std::string_view text);
 
