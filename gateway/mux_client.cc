@@ -10,6 +10,7 @@
 #include <exception>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -136,8 +137,13 @@ bool MUXClient::initSession(std::string document) {
   endSession();
   Authentication authentication;
   try {
+    // Every reply is a Xerces-C document: the platform starts with the session, not inside
+    // its first command.
+    xml::ensureXercesInitialized();
     authentication = readAuthentication(document);
   } catch (const AuthenticationError&) {
+    return false;
+  } catch (const std::runtime_error&) {  // Xerces-C could not start
     return false;
   }
   const GatewayEntry& primary = authentication.primaryGateway();

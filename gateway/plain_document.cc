@@ -151,11 +151,9 @@ class PlainReader {
         if (end == std::string_view::npos) {
           return false;
         }
-        wide_.clear();
-        if (!decode(text_.substr(at_, end - at_), false, wide_)) {
+        if (!characters(text_.substr(at_, end - at_))) {
           return false;
         }
-        tree_.characters(wide_);
         at_ = end;
       } else if (at_ + 1 < text_.size() && text_[at_ + 1] == '/') {
         if (!endTag()) {
@@ -176,6 +174,25 @@ class PlainReader {
       ++at_;
     }
     return at_ != from;
+  }
+
+  // Text between tags into the tree.
+  bool characters(std::string_view raw) {
+    const std::size_t plain = plainPrefix(raw);
+    if (plain == raw.size()) {
+      // It stands for itself ("]]>" cannot occur: '>' is not plain).
+      wide_.resize(raw.size());
+      for (std::size_t i = 0; i < raw.size(); ++i) {
+        wide_[i] = static_cast<char16_t>(static_cast<unsigned char>(raw[i]));
+      }
+    } else {
+      wide_.clear();
+      if (!decode(raw, false, wide_)) {
+        return false;
+      }
+    }
+    tree_.characters(wide_);
+    return true;
   }
 
   std::string_view name() {
@@ -243,11 +260,16 @@ class PlainReader {
       if (end == std::string_view::npos) {
         return false;
       }
-      wide_.clear();
-      if (!decode(text_.substr(at_, end - at_), true, wide_)) {
-        return false;
+      const std::string_view raw = text_.substr(at_, end - at_);
+      if (plainPrefix(raw) == raw.size()) {
+        tree_.addAttribute(std::string(attribute), std::string(raw));  // stands for itself
+      } else {
+        wide_.clear();
+        if (!decode(raw, true, wide_)) {
+          return false;
+        }
+        tree_.addAttribute(std::string(attribute), toUtf8(std::u16string_view(wide_)));
       }
-      tree_.addAttribute(std::string(attribute), toUtf8(std::u16string_view(wide_)));
       at_ = end + 1;
     }
   }

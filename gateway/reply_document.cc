@@ -135,7 +135,10 @@ bool decode(std::string_view raw, bool attribute, std::u16string& out) {
 
 // The ASCII `name` as UTF-16 in `out`.
 const char16_t* utf16Of(std::string_view name, std::u16string& out) {
-  out.assign(name.begin(), name.end());
+  out.resize(name.size());  // in place: assign() from chars would build a temporary
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    out[i] = static_cast<char16_t>(name[i]);
+  }
   return out.c_str();
 }
 
