@@ -1,5 +1,6 @@
 #include "gateway/xml_reader.h"
 
+#include <new>
 #include <stdexcept>
 #include <string_view>
 
@@ -330,9 +331,13 @@ TreeReader::TreeReader() = default;
 TreeReader::~TreeReader() = default;
 
 bool TreeReader::read(const std::string& text, std::size_t maxBytes, std::string& error) {
-  if (readPlainDocument(text, maxBytes, SecureReader::kMaxDepth, tree_)) {
-    error.clear();
-    return true;
+  try {
+    if (readPlainDocument(text, maxBytes, SecureReader::kMaxDepth, tree_)) {
+      error.clear();
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+    // Left to the scanner, whose verdict on memory is the reader's.
   }
   tree_.clear();
   const bool ran = guardedParse(text, maxBytes, error, [this](const x::InputSource& source) {
