@@ -1,7 +1,9 @@
-// Fuzz target: any text as a gateway command document, through XMLParser and parseCommand.
+// Fuzz target: any text as a gateway command document, read as the gateway reads it
+// (xml::TreeReader) and through XMLParser's DOM, then through parseCommand.
 //
-// Properties checked besides "never crashes": only CommandError escapes parseCommand, with a
-// number of the engine's own range; every filter a parsed command carries is one well-formed
+// Properties checked besides "never crashes": both readers give the same verdict, the same
+// error text and the same elements, attributes and text; only CommandError escapes parseCommand,
+// with a number of the engine's own range; every filter a parsed command carries is one well-formed
 // filter (parentheses balanced, every backslash a two-digit hex escape), so no value could
 // have changed its shape; a created object's RDN is one RDN whose value reads back as the
 // name given; every objectID is in entryUUID form.
@@ -16,6 +18,7 @@
 #include "gateway/command.h"
 #include "gateway/ldap_text.h"
 #include "gateway/xml_parser.h"
+#include "gateway/xml_reader.h"
 
 namespace {
 
@@ -100,9 +103,20 @@ void check(const nvo::Command& command) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  nvo::XMLParser parser(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  // The gateway's own way in (TreeReader, with its quick path for plain documents) and the
+  // DOM's must agree on every text: the same verdict, the same error, the same tree.
+  static nvo::xml::TreeReader reader;
+  std::string error;
+  const bool read = reader.read(text, nvo::XMLParser::kMaxDocumentBytes, error);
+  nvo::XMLParser parser(text);
+  FUZZ_CHECK(read == !parser.getRoot().isNull());
+  FUZZ_CHECK(error == parser.lastError());
+  nvo::xml::ElementTree fromDom;
+  fromDom.fromDom(parser.getRoot().get());
+  FUZZ_CHECK(reader.tree() == fromDom);
   try {
-    check(nvo::parseCommand(parser.getRoot()));
+    check(nvo::parseCommand(reader.tree()));
   } catch (const nvo::CommandError& e) {
     FUZZ_CHECK(e.number() >= 1000 && e.number() <= 1099);
     FUZZ_CHECK(e.what()[0] != '\0');

@@ -7,14 +7,28 @@
 #include <string_view>
 #include <utility>
 
+#include "gateway/element_tree.h"
 #include "gateway/ldap_text.h"
-#include "gateway/xml_parser.h"
 
 namespace nvo {
 
 namespace {
 
-using X = XMLParser;
+using Node = xml::ElementTree::Node;
+
+// Reading the command's elements (the names of the document class's readers).
+struct X {
+  static std::string getName(Node n) { return n.name(); }
+  static std::string getStringValue(Node n) { return n.text(); }
+  static std::string getChildStringValue(Node n, std::string_view child) {
+    return n.firstChild(child).text();
+  }
+  static std::string getAttributeValue(Node n, std::string_view name) { return n.attribute(name); }
+  static Node findFirstChild(Node n, std::string_view name) { return n.firstChild(name); }
+  static Node findNextSibling(Node n, std::string_view name) { return n.nextSibling(name); }
+  static Node firstChild(Node n) { return n.firstChild(); }
+  static Node nextSibling(Node n) { return n.nextSibling(); }
+};
 
 const std::set<std::string, std::less<>> kCategories = {
     "catNone", "catSWRepository", "catSWInventory", "catHWInventory", "RPM", "catRPMRepository"};
@@ -30,7 +44,7 @@ std::string trimmed(std::string_view text) {
 }
 
 // The trimmed text of the first child `name`; throws when required and absent or empty.
-std::string childText(DOM_Node root, const std::string& name, bool required) {
+std::string childText(Node root, const std::string& name, bool required) {
   std::string text = trimmed(X::getChildStringValue(root, name));
   if (required && text.empty()) {
     throw CommandError(kErrMissingElement, "missing element " + name);
@@ -38,7 +52,7 @@ std::string childText(DOM_Node root, const std::string& name, bool required) {
   return text;
 }
 
-std::string objectIdOf(DOM_Node root, const std::string& name, bool required) {
+std::string objectIdOf(Node root, const std::string& name, bool required) {
   std::string id = childText(root, name, required);
   if (!id.empty() && !isUuid(id)) {
     throw CommandError(kErrBadObjectId, name + " is not an object id: " + id);
@@ -86,7 +100,7 @@ CompareOp parseOp(const std::string& text) {
   return it->second;
 }
 
-Condition parseCondition(DOM_Node element) {
+Condition parseCondition(Node element) {
   Condition c;
   c.attribute = checkedName(X::getName(element), "search attribute");
   c.op = parseOp(X::getAttributeValue(element, "op"));
@@ -110,14 +124,14 @@ Condition parseCondition(DOM_Node element) {
 }
 
 // Builds spec.filter from the class filter and the `searchParams` conditions of `root`.
-void readSearchParams(DOM_Node root, SearchSpec& spec) {
+void readSearchParams(Node root, SearchSpec& spec) {
   std::vector<std::string> parts;
   if (!spec.classFilter.empty()) {
     parts.push_back(spec.classFilter);
   }
-  DOM_Node params = X::findFirstChild(root, "searchParams");
+  Node params = X::findFirstChild(root, "searchParams");
   std::size_t count = 0;
-  for (DOM_Node e = X::firstChild(params); e != nullptr; e = X::nextSibling(e)) {
+  for (Node e = X::firstChild(params); e != nullptr; e = X::nextSibling(e)) {
     if (++count > kMaxConditions) {
       throw CommandError(kErrTooMany,
                          "more than " + std::to_string(kMaxConditions) + " search conditions");
@@ -132,9 +146,9 @@ void readSearchParams(DOM_Node root, SearchSpec& spec) {
   spec.negate = X::findFirstChild(root, "nomatch") != nullptr;
 }
 
-std::vector<std::string> returnAttributes(DOM_Node root) {
+std::vector<std::string> returnAttributes(Node root) {
   std::vector<std::string> names;
-  for (DOM_Node e = X::findFirstChild(root, "attribute"); e != nullptr;
+  for (Node e = X::findFirstChild(root, "attribute"); e != nullptr;
        e = X::findNextSibling(e, "attribute")) {
     std::string name = checkedName(trimmed(X::getStringValue(e)), "return attribute");
     if (name != "objectclass" && name != "userpassword" &&
@@ -148,7 +162,7 @@ std::vector<std::string> returnAttributes(DOM_Node root) {
   return names;
 }
 
-SearchObjects parseSearchObjects(DOM_Node root, const std::string& category) {
+SearchObjects parseSearchObjects(Node root, const std::string& category) {
   SearchObjects s;
   std::string objectClass = childText(root, "includeobjectclass", false);
   if (category == "catSWRepository" || category == "catRPMRepository") {
@@ -204,7 +218,7 @@ void setPassword(std::optional<std::string>& password, const std::string& value)
   password = value;
 }
 
-CreateObject parseCreateObject(DOM_Node root) {
+CreateObject parseCreateObject(Node root) {
   CreateObject c;
   c.parentId = objectIdOf(root, "objectID", true);
   c.objectClass = checkedName(childText(root, "objectclass", true), "object class");
@@ -217,7 +231,7 @@ CreateObject parseCreateObject(DOM_Node root) {
   c.attributes.push_back({"objectclass", {c.objectClass}});
   c.attributes.push_back({naming, {name}});
   std::size_t count = 0;
-  for (DOM_Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
+  for (Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
     std::string tag = X::getName(e);
     if (tag != "attribute" && tag != "xmlattribute") {
       continue;
@@ -251,12 +265,12 @@ Modification::Op modificationOp(const std::string& text) {
   throw CommandError(kErrBadOperator, "unknown modification " + text);
 }
 
-ModifyObject parseModifyObject(DOM_Node root) {
+ModifyObject parseModifyObject(Node root) {
   ModifyObject m;
   m.objectId = objectIdOf(root, "objectID", true);
   std::set<std::pair<std::string, Modification::Op>> deleteAll;
   std::size_t count = 0;
-  for (DOM_Node e = X::findFirstChild(root, "attribute"); e != nullptr;
+  for (Node e = X::findFirstChild(root, "attribute"); e != nullptr;
        e = X::findNextSibling(e, "attribute")) {
     if (++count > kMaxAttributes) {
       throw CommandError(kErrTooMany, "too many attribute values");
@@ -289,7 +303,7 @@ ModifyObject parseModifyObject(DOM_Node root) {
   return m;
 }
 
-GetRpmDetails parseRpmDetails(DOM_Node root) {
+GetRpmDetails parseRpmDetails(Node root) {
   GetRpmDetails g;
   std::vector<std::string> terms;
   std::size_t count = 0;
@@ -304,7 +318,7 @@ GetRpmDetails parseRpmDetails(DOM_Node root) {
     g.filters.push_back("(&(objectClass=orvantarpm)" + any + ")");
     terms.clear();
   };
-  for (DOM_Node e = X::findFirstChild(root, "orvantauuid"); e != nullptr;
+  for (Node e = X::findFirstChild(root, "orvantauuid"); e != nullptr;
        e = X::findNextSibling(e, "orvantauuid")) {
     if (++count > kMaxUuids) {
       throw CommandError(kErrTooMany, "more than " + std::to_string(kMaxUuids) + " uuids");
@@ -324,7 +338,7 @@ GetRpmDetails parseRpmDetails(DOM_Node root) {
   return g;
 }
 
-LinkedObjects parseLinkedObjects(DOM_Node root, bool listNames) {
+LinkedObjects parseLinkedObjects(Node root, bool listNames) {
   LinkedObjects l;
   l.listNames = listNames;
   l.objectId = objectIdOf(root, "objectID", false);
@@ -343,7 +357,7 @@ LinkedObjects parseLinkedObjects(DOM_Node root, bool listNames) {
   return l;
 }
 
-LinkObjects parseLinkObjects(DOM_Node root) {
+LinkObjects parseLinkObjects(Node root) {
   LinkObjects l;
   l.objectId = objectIdOf(root, "objectID", true);
   l.targetId = objectIdOf(root, "objectID2", true);
@@ -358,7 +372,7 @@ LinkObjects parseLinkObjects(DOM_Node root) {
   return l;
 }
 
-ResolveObject parseResolveObject(DOM_Node root) {
+ResolveObject parseResolveObject(Node root) {
   ResolveObject r{childText(root, "objectname", true)};
   auto rdns = splitDn(r.dn);
   if (!rdns) {
@@ -367,7 +381,7 @@ ResolveObject parseResolveObject(DOM_Node root) {
   return r;
 }
 
-RenameObject parseRenameObject(DOM_Node root) {
+RenameObject parseRenameObject(Node root) {
   RenameObject r;
   r.objectId = objectIdOf(root, "objectID", true);
   std::string name = X::getChildStringValue(root, "newname");
@@ -378,7 +392,7 @@ RenameObject parseRenameObject(DOM_Node root) {
   return r;
 }
 
-SearchSpec inventorySpec(DOM_Node root, const std::string& objectClass) {
+SearchSpec inventorySpec(Node root, const std::string& objectClass) {
   SearchSpec spec;
   spec.baseId = objectIdOf(root, "objectID", false);
   spec.classFilter = classFilter(objectClass);
@@ -388,7 +402,7 @@ SearchSpec inventorySpec(DOM_Node root, const std::string& objectClass) {
 
 // One field of an installed package: bounded, and free of what would make two packages share
 // an entry name (white space, which directory matching folds, and the "/" that joins them).
-std::string packageField(DOM_Node package, const std::string& name, bool required) {
+std::string packageField(Node package, const std::string& name, bool required) {
   std::string value = X::getChildStringValue(package, name);
   if (required && value.empty()) {
     throw CommandError(kErrMissingElement, "package without " + name);
@@ -406,17 +420,17 @@ std::string packageField(DOM_Node package, const std::string& name, bool require
   return value;
 }
 
-ReplaceInventory parseReplaceInventory(DOM_Node root) {
+ReplaceInventory parseReplaceInventory(Node root) {
   ReplaceInventory r;
   r.objectId = objectIdOf(root, "objectID", false);
-  if (DOM_Node model = X::findFirstChild(root, "orvantamodel"); model != nullptr) {
+  if (Node model = X::findFirstChild(root, "orvantamodel"); model != nullptr) {
     std::string text = trimmed(X::getStringValue(model));
     if (!text.empty()) {
       r.model = text;
     }
   }
   std::set<std::string> seen;
-  for (DOM_Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
+  for (Node e = X::firstChild(root); e != nullptr; e = X::nextSibling(e)) {
     if (X::getName(e) != "package") {
       continue;
     }
@@ -434,52 +448,52 @@ ReplaceInventory parseReplaceInventory(DOM_Node root) {
   return r;
 }
 
-using Parser = std::function<CommandBody(DOM_Node, const std::string&)>;
+using Parser = std::function<CommandBody(Node, const std::string&)>;
 
 const std::map<std::string, Parser, std::less<>>& parsers() {
   static const std::map<std::string, Parser, std::less<>> kParsers = {
       {"enumerateBaseObjects",
-       [](DOM_Node, const std::string&) -> CommandBody { return EnumerateBaseObjects{}; }},
+       [](Node, const std::string&) -> CommandBody { return EnumerateBaseObjects{}; }},
       {"enumerateObjects",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return EnumerateObjects{objectIdOf(r, "objectID", true)};
        }},
       {"readObject",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return ReadObject{objectIdOf(r, "objectID", true)};
        }},
       {"createObject",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseCreateObject(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseCreateObject(r); }},
       {"removeAllObjects",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return RemoveAllObjects{objectIdOf(r, "objectID", true)};
        }},
       {"modifyObject",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseModifyObject(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseModifyObject(r); }},
       {"renameObject",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseRenameObject(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseRenameObject(r); }},
       {"moveObject",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return MoveObject{objectIdOf(r, "objectID", true), objectIdOf(r, "newparent", true)};
        }},
       {"resolveObject",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseResolveObject(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseResolveObject(r); }},
       {"searchObjects",
-       [](DOM_Node r, const std::string& c) -> CommandBody { return parseSearchObjects(r, c); }},
+       [](Node r, const std::string& c) -> CommandBody { return parseSearchObjects(r, c); }},
       {"getRPMDetailsFromUUIDsBig",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseRpmDetails(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseRpmDetails(r); }},
       {"searchSWInventory",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return SearchSwInventory{inventorySpec(r, "orvantainstalledpackage")};
        }},
       {"searchHWInventory",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return SearchHwInventory{inventorySpec(r, "orvantacomputer")};
        }},
       {"replaceInventory",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseReplaceInventory(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseReplaceInventory(r); }},
       {"readPrinter",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          std::string name = X::getChildStringValue(r, "printername");
          if (name.empty()) {
            throw CommandError(kErrMissingElement, "missing element printername");
@@ -487,13 +501,13 @@ const std::map<std::string, Parser, std::less<>>& parsers() {
          return ReadPrinter{"(&(objectClass=orvantaprinter)(cn=" + escapeFilterValue(name) + "))"};
        }},
       {"findAllLinkedObjects",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, false); }},
+       [](Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, false); }},
       {"readLinkedObjects",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, true); }},
+       [](Node r, const std::string&) -> CommandBody { return parseLinkedObjects(r, true); }},
       {"linkObjects",
-       [](DOM_Node r, const std::string&) -> CommandBody { return parseLinkObjects(r); }},
+       [](Node r, const std::string&) -> CommandBody { return parseLinkObjects(r); }},
       {"getObjectNameFromObjectID",
-       [](DOM_Node r, const std::string&) -> CommandBody {
+       [](Node r, const std::string&) -> CommandBody {
          return GetObjectName{objectIdOf(r, "objectID", true)};
        }},
   };
@@ -503,7 +517,14 @@ const std::map<std::string, Parser, std::less<>>& parsers() {
 }  // namespace
 
 Command parseCommand(DOM_Node root) {
-  if (root == nullptr || !root.isElement() || X::getName(root) != "command") {
+  xml::ElementTree tree;
+  tree.fromDom(root.get());
+  return parseCommand(tree);
+}
+
+Command parseCommand(const xml::ElementTree& document) {
+  const Node root = document.root();
+  if (root == nullptr || X::getName(root) != "command") {
     throw CommandError(kErrNotACommand, "the document is not a command");
   }
   std::string name = X::getAttributeValue(root, "name");

@@ -15,6 +15,7 @@
 #include "gateway/command_engine.h"
 #include "gateway/directory.h"
 #include "gateway/dom_node.h"
+#include "gateway/element_tree.h"
 
 namespace nvo {
 
@@ -156,8 +157,10 @@ struct Command {
   CommandBody body;
 };
 
-// The typed command of a `command` element. Throws CommandError (numbers above) naming what
-// is wrong; never touches a directory.
+// The typed command of a command document whose root is a `command` element. Throws
+// CommandError (numbers above) naming what is wrong; never touches a directory. The DOM form
+// reads the element `root` (the same as the tree form for the same document).
+Command parseCommand(const xml::ElementTree& document);
 Command parseCommand(DOM_Node root);
 
 // The `cn` of an installed package's entry below its computer: name, version, release and

@@ -255,8 +255,17 @@ class Runner {
 }  // namespace
 
 std::string CommandEngine::execute(DOM_Node command) {
+  return run([&] { return parseCommand(command); });
+}
+
+std::string CommandEngine::execute(const xml::ElementTree& command) {
+  return run([&] { return parseCommand(command); });
+}
+
+template <typename Parse>
+std::string CommandEngine::run(Parse parse) {
   try {
-    Command parsed = parseCommand(command);
+    Command parsed = parse();
     Runner runner(directory_, namingContexts_);
     return std::visit(runner, parsed.body);
   } catch (const CommandError& e) {

@@ -20,6 +20,7 @@
 
 #include "gateway/directory.h"
 #include "gateway/dom_node.h"
+#include "gateway/element_tree.h"
 
 namespace nvo {
 
@@ -47,8 +48,13 @@ class CommandEngine {
   // document text (a `commandResult` root, with an `error` child on failure). Never throws for
   // a bad command or a failed directory operation: both become error replies.
   std::string execute(DOM_Node command);
+  // The same for a command document read into a tree.
+  std::string execute(const xml::ElementTree& command);
 
  private:
+  template <typename Parse>
+  std::string run(Parse parse);
+
   Directory& directory_;
   std::optional<std::vector<std::string>> namingContexts_;
 };

@@ -11,6 +11,8 @@ endif()
 nvo_gateway_layer(nvo_documents
   ${NVO_GATEWAY_DIR}/authentication.cc
   ${NVO_GATEWAY_DIR}/dom_node.cc
+  ${NVO_GATEWAY_DIR}/element_tree.cc
+  ${NVO_GATEWAY_DIR}/plain_document.cc
   ${NVO_GATEWAY_DIR}/reply_document.cc
   ${NVO_GATEWAY_DIR}/xml_parser.cc
   ${NVO_GATEWAY_DIR}/xml_reader.cc
@@ -21,6 +23,7 @@ target_link_libraries(nvo_documents PUBLIC ${NVO_XERCES_LIBRARY} PRIVATE nvo_bui
 
 nvo_add_gtest(nvo_documents_test
   SOURCES ${NVO_GATEWAY_DIR}/xml_parser_test.cc ${NVO_GATEWAY_DIR}/reply_document_test.cc ${NVO_GATEWAY_DIR}/xml_text_test.cc
+          ${NVO_GATEWAY_DIR}/element_tree_test.cc
           ${NVO_GATEWAY_DIR}/authentication_test.cc
   LIBS nvo_documents
   TIMEOUT 60)

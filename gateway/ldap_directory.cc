@@ -138,6 +138,10 @@ class ModList {
   std::vector<LDAPMod*> pointers_;
 };
 
+// Room reserved for an entry's attributes: what the engine's searches usually bring back, so
+// the list is not regrown attribute by attribute.
+constexpr std::size_t kAttributesExpected = 8;
+
 // One entry of a search result, read into its value form in one pass over the entry (the
 // names and values are read where they lie in the message and copied once).
 DirEntry readEntry(LDAP* ld, LDAPMessage* message) {
@@ -150,6 +154,7 @@ DirEntry readEntry(LDAP* ld, LDAPMessage* message) {
     return entry;
   }
   entry.dn.assign(dn.bv_val == nullptr ? "" : dn.bv_val, dn.bv_len);
+  entry.attributes.reserve(kAttributesExpected);
   berval name{};
   berval* values = nullptr;
   while (ldap_get_attribute_ber(ld, message, ber.get(), &name, &values) == LDAP_SUCCESS &&
@@ -157,6 +162,11 @@ DirEntry readEntry(LDAP* ld, LDAPMessage* message) {
     const ValuesArrayPtr ownedValues(values);
     DirAttribute& attribute = entry.attributes.emplace_back();
     attribute.name.assign(name.bv_val, name.bv_len);
+    std::size_t count = 0;
+    while (values != nullptr && values[count].bv_val != nullptr) {
+      ++count;
+    }
+    attribute.values.reserve(count);
     for (const berval* value = values; value != nullptr && value->bv_val != nullptr; ++value) {
       attribute.values.emplace_back(value->bv_val, value->bv_len);
     }
@@ -359,6 +369,8 @@ std::vector<DirEntry> LdapDirectory::search(const SearchRequest& request) {
     if (code != LDAP_SUCCESS) {
       return code;
     }
+    const int count = ldap_count_entries(ld, result.get());
+    entries.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
     for (LDAPMessage* entry = ldap_first_entry(ld, result.get()); entry != nullptr;
          entry = ldap_next_entry(ld, entry)) {
       entries.push_back(readEntry(ld, entry));

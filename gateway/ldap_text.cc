@@ -269,10 +269,7 @@ std::string xmlText(std::string_view text, bool inAttribute) {
 }
 
 void appendXmlText(std::string& out, std::string_view text, bool inAttribute) {
-  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= 0x20 && c < 0x7f && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
-  });
-  if (plain) {
+  if (xml::plainPrefix(text) == text.size()) {
     out.append(text);
     return;
   }

@@ -10,6 +10,7 @@
 #include <exception>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -82,9 +83,9 @@ struct MUXClient::Session {
   std::string authname;
   std::string password;
   std::map<std::string, Route> routes;  // by category; LDAP URLs only
-  XMLParser command;
-  xml::ReplyDocument reply;       // the engine's replies, built directly
-  xml::SecureReader replyReader;  // a reply of any other shape, parsed
+  xml::TreeReader command;              // the caller's command: read, never changed, so no DOM
+  xml::ReplyDocument reply;             // the engine's replies, built directly
+  xml::SecureReader replyReader;        // a reply of any other shape, parsed
   ApiContext api;
   bool open = false;
 
@@ -136,8 +137,13 @@ bool MUXClient::initSession(std::string document) {
   endSession();
   Authentication authentication;
   try {
+    // Every reply is a Xerces-C document: the platform starts with the session, not inside
+    // its first command.
+    xml::ensureXercesInitialized();
     authentication = readAuthentication(document);
   } catch (const AuthenticationError&) {
+    return false;
+  } catch (const std::runtime_error&) {  // Xerces-C could not start
     return false;
   }
   const GatewayEntry& primary = authentication.primaryGateway();
@@ -174,18 +180,19 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
   }
   try {
     std::string reply;
-    if (!session.command.parse(std::string(document, static_cast<std::size_t>(length)))) {
-      reply = errorReply(kErrNotACommand,
-                         "the command document is not usable: " + session.command.lastError());
+    std::string error;
+    if (!session.command.read(std::string(document, static_cast<std::size_t>(length)),
+                              XMLParser::kMaxDocumentBytes, error)) {
+      reply = errorReply(kErrNotACommand, "the command document is not usable: " + error);
     } else {
-      const DOM_Node root = session.command.getRoot();
+      const xml::ElementTree& command = session.command.tree();
       // One guard for every directory operation of the command.
       const SigpipeGuard guard;
       try {
-        reply = session.engineFor(XMLParser::getAttributeValue(root, "cat")).execute(root);
-      } catch (const DirectoryError& error) {
+        reply = session.engineFor(command.root().attribute("cat")).execute(command);
+      } catch (const DirectoryError& failure) {
         // A routed connection that could not be opened.
-        reply = errorReply(error.code(), error.what());
+        reply = errorReply(failure.code(), failure.what());
       }
     }
     session.reply.clear();
@@ -196,7 +203,6 @@ DOM_Node MUXClient::callGateway(const char* document, int length) {
     if (session.reply.build(reply)) {
       return DOM_Node(session.reply.document()->getDocumentElement());
     }
-    std::string error;
     if (!session.replyReader.read(reply, kMaxReplyBytes, error)) {
       return DOM_Node();
     }

@@ -1,6 +1,7 @@
 #include "gateway/reply_document.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -25,41 +26,60 @@ namespace x = XERCES_CPP_NAMESPACE;
 
 namespace {
 
-bool isNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool isNameChar(char c) {
-  return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
-}
+// Bytes of names: 1 for a letter (which may start one), 2 for a digit, '-', '_' or '.'.
+constexpr auto kNameBytes = [] {
+  std::array<unsigned char, 256> kinds{};
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+      kinds[static_cast<std::size_t>(c)] = 1;
+    } else if ((c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.') {
+      kinds[static_cast<std::size_t>(c)] = 2;
+    }
+  }
+  return kinds;
+}();
 
 // The name at the start of `text` (letters, then letters, digits, '-', '_', '.'), or empty.
 std::string_view nameAt(std::string_view text) {
-  if (text.empty() || !isNameStart(text[0])) {
+  if (text.empty() || kNameBytes[static_cast<unsigned char>(text[0])] != 1) {
     return {};
   }
   std::size_t end = 1;
-  while (end < text.size() && isNameChar(text[end])) {
+  while (end < text.size() && kNameBytes[static_cast<unsigned char>(text[end])] != 0) {
     ++end;
   }
   return text.substr(0, end);
 }
 
 // `raw` (element text, or an attribute value when `attribute`) with its references replaced,
-// as UTF-8, into `out`; false when it holds anything the reply writer does not write or a
-// parser would refuse or normalise.
-bool decode(std::string_view raw, bool attribute, std::string& out) {
-  out.clear();
+// as UTF-16, into `out`; false when it holds anything the reply writer does not write or a
+// parser would refuse or normalise. `out` never needs more units than `raw` has bytes, so it
+// is sized once and written in place.
+bool decode(std::string_view raw, bool attribute, std::u16string& out) {
+  out.resize(raw.size());
+  char16_t* to = out.data();
   std::size_t i = 0;
   while (i < raw.size()) {
+    // The common case: a run of printable ASCII, copied unit for unit.
+    for (const std::size_t run = i + plainPrefix(raw.substr(i)); i < run; ++i) {
+      *to++ = static_cast<unsigned char>(raw[i]);
+    }
+    if (i == raw.size()) {
+      break;
+    }
     const auto c = static_cast<unsigned char>(raw[i]);
+    if (c == '\'' || c == 0x7F) {
+      *to++ = c;
+      ++i;
+      continue;
+    }
     if (c == '&') {
       const std::size_t end = raw.find(';', i);
       if (end == std::string_view::npos) {
         return false;
       }
       const std::string_view name = raw.substr(i + 1, end - i - 1);
-      char decoded = 0;
+      char16_t decoded = 0;
       if (name == "amp") {
         decoded = '&';
       } else if (name == "lt") {
@@ -79,7 +99,7 @@ bool decode(std::string_view raw, bool attribute, std::string& out) {
       } else {
         return false;
       }
-      out += decoded;
+      *to++ = decoded;
       i = end + 1;
       continue;
     }
@@ -91,33 +111,33 @@ bool decode(std::string_view raw, bool attribute, std::string& out) {
       if ((c != '\t' && c != '\n') || attribute) {
         return false;
       }
-      out += static_cast<char>(c);
+      *to++ = c;
       ++i;
       continue;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    const std::size_t length = utf8SequenceLength(raw.substr(i));
-    if (length == 0 || (length == 3 && c == 0xEF && raw[i + 1] == '\xBF' &&
-                        (raw[i + 2] == '\xBE' || raw[i + 2] == '\xBF'))) {
+    char32_t code = 0;
+    const std::size_t length = utf8SequenceLength(raw.substr(i), code);
+    if (length == 0 || code == 0xFFFE || code == 0xFFFF) {
       return false;  // not UTF-8, or U+FFFE / U+FFFF, which XML 1.0 cannot carry
     }
-    out.append(raw.substr(i, length));
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      *to++ = static_cast<char16_t>(0xD800 | (code >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+    } else {
+      *to++ = static_cast<char16_t>(code);
+    }
     i += length;
   }
+  out.resize(static_cast<std::size_t>(to - out.data()));
   return true;
 }
 
-// `utf8` (valid UTF-8) as UTF-16 into `out`, without a character-by-character decode for the
-// common all-ASCII text.
-const char16_t* utf16Of(std::string_view utf8, std::u16string& out) {
-  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
-    out.assign(utf8.begin(), utf8.end());
-  } else {
-    out = toUtf16(utf8);
+// The ASCII `name` as UTF-16 in `out`.
+const char16_t* utf16Of(std::string_view name, std::u16string& out) {
+  out.resize(name.size());  // in place: assign() from chars would build a temporary
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    out[i] = static_cast<char16_t>(name[i]);
   }
   return out.c_str();
 }
@@ -164,7 +184,7 @@ bool buildInto(std::string_view text, x::DOMDocument* document) {
   auto* documentImpl = static_cast<x::DOMDocumentImpl*>(document);
   std::vector<Level> open;
   bool rootDone = false;
-  std::string decoded;
+  std::u16string decoded;
   std::u16string wide;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -175,8 +195,7 @@ bool buildInto(std::string_view text, x::DOMDocument* document) {
         return false;
       }
       if (!decoded.empty()) {
-        auto* node =
-            static_cast<x::DOMTextImpl*>(documentImpl->createTextNode(utf16Of(decoded, wide)));
+        auto* node = static_cast<x::DOMTextImpl*>(documentImpl->createTextNode(decoded.c_str()));
         append(open.back(), node, node->fNode, node->fChild);
       }
       at = end;
@@ -216,11 +235,11 @@ bool buildInto(std::string_view text, x::DOMDocument* document) {
           !decode(text.substr(quote + 1, endQuote - quote - 1), true, decoded)) {
         return false;
       }
-      const std::u16string attributeName(attribute.begin(), attribute.end());
-      if (element->hasAttribute(attributeName.c_str())) {
+      const char16_t* attributeName = utf16Of(attribute, wide);
+      if (element->hasAttribute(attributeName)) {
         return false;  // a parser refuses a repeated attribute
       }
-      element->setAttribute(attributeName.c_str(), utf16Of(decoded, wide));
+      element->setAttribute(attributeName, decoded.c_str());
       at = endQuote + 1;
     }
     if (at >= text.size() || text[at] != '>') {

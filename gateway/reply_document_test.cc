@@ -55,6 +55,8 @@ TEST(ReplyDocumentTest, BuildsWhatTheParserBuildsAndLeavesOtherShapesToIt) {
       "<commandResult><error><errorNum>1000</errorNum><errorMsg>a &lt;b&gt; &amp; &apos;c&apos; "
       "line\nnext&#13;\ttab \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xef\xbf\xbd</errorMsg>"
       "</error></commandResult>",
+      // Plain runs broken by every kind of byte the quick copy stops at.
+      "<commandResult><cn a=\"it's \x7f&amp;\">it's\x7f\xc3\xa9x&gt;y\tz</cn></commandResult>",
   };
   for (const std::string& text : built) {
     SCOPED_TRACE(text);

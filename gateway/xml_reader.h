@@ -7,7 +7,7 @@
 // collected as text; nothing throws out of read().
 //
 // The reader owns the document it read: document() stays valid until the next read(), clear()
-// or destruction. Used by one thread at a time.
+// or destruction. Used by one thread at a time (as TreeReader below).
 #ifndef GATEWAY_XML_READER_H_
 #define GATEWAY_XML_READER_H_
 
@@ -16,6 +16,8 @@
 #include <string>
 
 #include <xercesc/util/XercesDefs.hpp>
+
+#include "gateway/element_tree.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -48,6 +50,28 @@ class SecureReader {
   class HardenedParser;
   std::unique_ptr<HardenedParser> parser_;
   bool haveDocument_ = false;
+};
+
+// TreeReader: the same checks and the same errors as SecureReader for the same text, but the
+// document is kept as an ElementTree (elements, attributes, text), without a DOM. For
+// documents that are only read, such as a caller's command. A plain document (see
+// plain_document.h) is read directly; any other goes through the same hardened Xerces-C
+// scanner as SecureReader's, whose events fill the tree.
+class TreeReader {
+ public:
+  TreeReader();
+  TreeReader(const TreeReader&) = delete;
+  TreeReader& operator=(const TreeReader&) = delete;
+  ~TreeReader();
+
+  // As SecureReader::read; the tree is empty after a failure.
+  bool read(const std::string& text, std::size_t maxBytes, std::string& error);
+  const ElementTree& tree() const { return tree_; }
+
+ private:
+  class TreeParser;
+  ElementTree tree_;
+  std::unique_ptr<TreeParser> parser_;
 };
 
 }  // namespace nvo::xml

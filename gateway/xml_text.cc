@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <strings.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -102,9 +103,39 @@ bool isUtf8Codeset(const char* codeset) {
 
 }  // namespace
 
+std::size_t plainPrefix(std::string_view text) {
+  static constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) {
+      plain[static_cast<std::size_t>(c)] =
+          c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+    }
+    return plain;
+  }();
+  std::size_t i = 0;
+  while (i < text.size() && kPlain[static_cast<unsigned char>(text[i])]) {
+    ++i;
+  }
+  return i;
+}
+
 std::size_t utf8SequenceLength(std::string_view bytes) {
   char32_t code = 0;
   return decodeUtf8(bytes, code);
+}
+
+std::size_t utf8SequenceLength(std::string_view bytes, char32_t& code) {
+  return decodeUtf8(bytes, code);
+}
+
+void appendUtf16(std::u16string& out, char32_t code) {
+  if (code >= 0x10000) {
+    code -= 0x10000;
+    out += static_cast<char16_t>(0xD800 | (code >> 10));
+    out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(code);
+  }
 }
 
 std::u16string toUtf16(std::string_view utf8) {
@@ -117,28 +148,36 @@ std::u16string toUtf16(std::string_view utf8) {
       code = kReplacement;
       length = 1;
     }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 | (code >> 10));
-      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
+    appendUtf16(out, code);
     utf8.remove_prefix(length);
   }
   return out;
 }
 
 std::string toUtf8(const char16_t* utf16) {
-  std::string out;
-  if (utf16 == nullptr) {
+  return utf16 == nullptr ? std::string() : toUtf8(std::u16string_view(utf16));
+}
+
+std::string toUtf8(std::u16string_view utf16) {
+  // The ASCII part at the front (often all of it) is copied unit for unit into place.
+  std::size_t ascii = 0;
+  while (ascii < utf16.size() && utf16[ascii] < 0x80) {
+    ++ascii;
+  }
+  std::string out(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) {
+    out[i] = static_cast<char>(utf16[i]);
+  }
+  if (ascii == utf16.size()) {
     return out;
   }
-  for (const char16_t* p = utf16; *p != 0; ++p) {
-    char32_t code = *p;
-    if (code >= 0xD800 && code <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
+  out.reserve(utf16.size() + (utf16.size() - ascii) * 2);
+  for (std::size_t i = ascii; i < utf16.size(); ++i) {
+    char32_t code = utf16[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
     } else if (code >= 0xD800 && code <= 0xDFFF) {
       code = kReplacement;
     }

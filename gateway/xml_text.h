@@ -12,11 +12,21 @@ namespace nvo::xml {
 // The length (1-4) of the well-formed UTF-8 sequence at the start of `bytes`, or 0 when it does
 // not start with one (overlong forms, surrogates and values above U+10FFFF are not well formed).
 std::size_t utf8SequenceLength(std::string_view bytes);
+// The same, with the character's code in `code` when the length is not 0.
+std::size_t utf8SequenceLength(std::string_view bytes, char32_t& code);
+
+// Appends `code` (at most U+10FFFF, no surrogate) to `out` as UTF-16.
+void appendUtf16(std::u16string& out, char32_t code);
 
 // UTF-8 to UTF-16; each byte that is not part of a well-formed sequence becomes U+FFFD.
 std::u16string toUtf16(std::string_view utf8);
 // UTF-16 (NUL-terminated, may be null) to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string toUtf8(const char16_t* utf16);
+std::string toUtf8(std::u16string_view utf16);
+
+// The length of the front of `text` made of bytes that stand for themselves in XML text and
+// attribute values alike: printable ASCII but & < > " '.
+std::size_t plainPrefix(std::string_view text);
 
 // Appends `text` with & < > " ' written as entity references (the five XML predefines).
 void appendEscaped(std::string& out, std::string_view text);

@@ -111,6 +111,11 @@ std::string textContent(const x::DOMNode* node) {
       type != x::DOMNode::DOCUMENT_FRAGMENT_NODE) {
     return toUtf8(node->getNodeValue());
   }
+  // The common case, an element holding one text node, without the walk.
+  if (const x::DOMNode* only = node->getFirstChild();
+      only != nullptr && only->getNextSibling() == nullptr && isText(only)) {
+    return toUtf8(only->getNodeValue());
+  }
   walk(
       node,
       [&out](const x::DOMNode* n) {
