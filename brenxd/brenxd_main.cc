@@ -27,7 +27,11 @@ namespace {
 
 using teska::LogStream;
 
-constexpr int kListenBacklog = 100;
+// Room for a burst of workstations (the system caps it at net.core.somaxconn): a connection
+// the queue cannot take has its request dropped and resent by the workstation's TCP only after
+// growing pauses, while the agent, serving one connection at a time, gives each accepted one
+// only its 10 s to send.
+constexpr int kListenBacklog = 4096;
 constexpr int kExitRefused = 255;
 constexpr char kServiceUser[] = "nobody";
 constexpr char kRootPidFile[] = "/var/run/brenxd.pid";
@@ -154,6 +158,9 @@ bool handleSignal(teska::UnNamedPipe& pipe, WorkStationSyncer& syncer) {
 }
 
 // Signals first: a configuration re-read comes before a connection that is ready with it.
+// While a connection is served the handled signals wait: a re-read or a shutdown comes between
+// two requests, and no wait of a request (on the workstation, on the directory) is cut short
+// by a signal, which would cost that workstation its answer.
 void mainLoop(teska::InetServerSocketImpl& listener, teska::UnNamedPipe& pipe,
               WorkStationSyncer& syncer) {
   for (bool shutdown = false; !shutdown;) {
@@ -164,6 +171,7 @@ void mainLoop(teska::InetServerSocketImpl& listener, teska::UnNamedPipe& pipe,
     if (ready[0].revents != 0) {
       shutdown = handleSignal(pipe, syncer);
     } else if (ready[1].revents != 0) {
+      const frame::ScopedSignalBlock held(kHandledSignals);
       processConnection(listener, syncer, agentLog());
     }
   }

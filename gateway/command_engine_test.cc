@@ -3,6 +3,8 @@
 // own container or on demo entries it does not change.
 #include "gateway/command_engine.h"
 
+#include <ldap.h>
+
 #include <algorithm>
 #include <memory>
 #include <set>
@@ -557,6 +559,59 @@ TEST_F(CommandEngineTest, LinksAndMembersFollowRenameMoveAndRemoval) {
   EXPECT_TRUE(groupValues("member").empty());
   ok("catNone", "removeAllObjects", tag("objectID", action));
   EXPECT_TRUE(groupValues("orvantalink").empty());
+  ok("catNone", "removeAllObjects", tag("objectID", box));
+}
+
+// Forwards to a real directory, except that every modify fails as with a directory that no
+// longer answers (the client library's time-out); those attempts are counted.
+class UnansweredModifies : public Directory {
+ public:
+  explicit UnansweredModifies(Directory& real) : real_(real) {}
+  std::vector<DirEntry> search(const SearchRequest& request) override {
+    return real_.search(request);
+  }
+  void add(const std::string& dn, const std::vector<DirAttribute>& attributes) override {
+    real_.add(dn, attributes);
+  }
+  void modify(const std::string&, const std::vector<Modification>&) override {
+    ++attempts;
+    throw DirectoryError(LDAP_TIMEOUT, "Timed out");
+  }
+  void rename(const std::string& dn, const std::string& newRdn,
+              const std::string& newSuperior) override {
+    real_.rename(dn, newRdn, newSuperior);
+  }
+  void remove(const std::string& dn) override { real_.remove(dn); }
+  void applyAtomically(const std::vector<DirChange>& changes) override {
+    real_.applyAtomically(changes);
+  }
+  void setPassword(const std::string& dn, const std::string& password) override {
+    real_.setPassword(dn, password);
+  }
+  std::string boundDn() const override { return real_.boundDn(); }
+
+  int attempts = 0;
+
+ private:
+  Directory& real_;
+};
+
+// Following a rename touches one holder after another; once the directory stops answering,
+// each further attempt would wait for its own time-out. The first such failure ends the
+// command, which reports it instead of success.
+TEST_F(CommandEngineTest, ADirectoryThatStopsAnsweringEndsTheFollowingOfARename) {
+  std::string box = create(idOf("o=orvanta"), "organizationalunit", "StallBox");
+  std::string a = create(box, "organizationalunit", "A");
+  create(a, "orvantacomputer", "c1");
+  for (const char* group : {"G1", "G2", "G3"}) {
+    create(box, "orvantacomputergroup", group,
+           "<attribute name=\"member\">cn=c1,ou=A,ou=StallBox,o=orvanta</attribute>");
+  }
+  UnansweredModifies stalled(directory_);
+  Reply renamed =
+      callOn(stalled, "catNone", "renameObject", tag("objectID", a) + tag("newname", "A2"));
+  EXPECT_EQ(renamed.errorNumber(), LDAP_TIMEOUT) << renamed.text;
+  EXPECT_EQ(stalled.attempts, 1);
   ok("catNone", "removeAllObjects", tag("objectID", box));
 }
 

@@ -300,6 +300,11 @@ void LdapDirectory::connect() {
   if (code == LDAP_OPT_SUCCESS) {
     code = ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
   }
+  if (code == LDAP_OPT_SUCCESS) {
+    // A signal the program handles would otherwise end the wait for an answer as a lost
+    // server: the operation would be tried again on a new connection, a change done twice.
+    code = ldap_set_option(ld.get(), LDAP_OPT_RESTART, LDAP_OPT_ON);
+  }
   if (const char* caFile = std::getenv("LDAPTLS_CACERT");
       code == LDAP_OPT_SUCCESS && caFile != nullptr && *caFile != '\0') {
     code = ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, caFile);

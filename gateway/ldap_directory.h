@@ -10,7 +10,8 @@
 //
 // Lost connections: when an operation finds the connection gone (server down, connect error,
 // server unavailable), the connection is re-opened and re-bound once with the credentials of
-// open(), and the operation is tried once more; a second failure is thrown.
+// open(), and the operation is tried once more; a second failure is thrown. A signal that the
+// program handles while a call waits does not count as a lost connection: the wait goes on.
 //
 // TLS: ldaps:// URLs (and the CA that checks the server) are configured as OpenLDAP's tools
 // are: ldap.conf, ~/.ldaprc and the LDAPTLS_* environment variables. LDAPTLS_CACERT is also

@@ -3,10 +3,14 @@
 #include "gateway/ldap_directory.h"
 
 #include <ldap.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -203,6 +207,35 @@ TEST_F(LdapDirectoryTest, FrozenServerMakesCallsFailInsteadOfBlocking) {
   EXPECT_EQ(frozenSearch, LDAP_TIMEOUT);
   EXPECT_TRUE(frozenOpen.has_value());
   // Once the server answers again, the next call works on a fresh connection.
+  EXPECT_EQ(searchBase(directory, SlapdServer::kSuffix).size(), 1u);
+}
+
+void ignoreSignal(int) {}
+
+// A signal the process handles (with a handler installed without SA_RESTART) while a call
+// waits on the directory neither ends the call nor makes it start over on a new connection
+// (which would do a change twice): the wait goes on until the answer comes.
+TEST_F(LdapDirectoryTest, HandledSignalDoesNotEndAWait) {
+  SlapdServer server;
+  struct sigaction handler {};
+  handler.sa_handler = ignoreSignal;
+  sigemptyset(&handler.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &handler, &previous), 0);
+  const pthread_t caller = pthread_self();
+  server.freeze();  // the bind waits
+  std::thread nudge([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pthread_kill(caller, SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.thaw();
+  });
+  LdapDirectory directory;
+  const std::optional<int> opened =
+      errorOf([&] { directory.open(server.uri(), adminDn(), adminPassword()); });
+  nudge.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(opened, std::nullopt);
   EXPECT_EQ(searchBase(directory, SlapdServer::kSuffix).size(), 1u);
 }
 

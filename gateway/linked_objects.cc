@@ -98,8 +98,13 @@ void repoint(DirectoryLookup& lookup,
       }
       try {
         lookup.directory().modify(holder.dn, changes);
-      } catch (const DirectoryError&) {
-        // See followRename: the holder keeps its value.
+      } catch (const DirectoryError& e) {
+        // A holder the directory refuses keeps its value (see followRename). A directory that
+        // no longer answers (the client library's own codes) would cost every further holder
+        // its own time-out: the command ends here with that failure.
+        if (e.code() < 0) {
+          throw;
+        }
       }
     }
   }

@@ -17,7 +17,8 @@ namespace nvo {
 // (the directory does not do it by itself): after a modify-DN of `oldDn` to `newDn`, a value
 // naming an entry of the moved subtree names it by its new name; after removing `removed`,
 // values naming them are deleted. Best effort: a holder that refuses the change (a group
-// that would lose its last required member) keeps its value.
+// that would lose its last required member) keeps its value. A directory that no longer
+// answers (time-out, server gone) ends the work at once with its DirectoryError.
 void followRename(DirectoryLookup& lookup, const std::string& oldDn, const std::string& newDn);
 void forgetEntries(DirectoryLookup& lookup, const std::vector<std::string>& removed);
 

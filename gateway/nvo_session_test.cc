@@ -5,11 +5,15 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -233,6 +237,69 @@ TEST_F(NvoSessionTest, RestartedDirectoryIsReboundTransparently) {
   server_->stop();
   server_->start();
   EXPECT_EQ(errorNumber(call(client, enumerate)), "");
+}
+
+// A frozen directory (SIGSTOP: connections are accepted, nothing answers): every library call
+// returns with a failure instead of waiting for ever. Three calls at once, each on its own
+// session and thread: a command on an open session, the cache call, and opening a new
+// session. The watchdog only catches a hang: it allows the bound docs/gateway.md states
+// (25 s) and as much again.
+TEST_F(NvoSessionTest, FrozenDirectoryEveryCallReturnsWithAFailure) {
+  ASSERT_EQ(setenv("XDG_CACHE_HOME", (scratch_.path() / "cache").c_str(), 1), 0);
+  const std::string document = authenticationDocument(server_->uri(), SlapdServer::kAdminPassword);
+  const std::string enumerate = command("enumerateBaseObjects", "catNone", "");
+  MUXClient commandSession;
+  MUXClient cacheSession;
+  MUXClient newSession;
+  ASSERT_TRUE(commandSession.initSession(document));
+  ASSERT_TRUE(cacheSession.initSession(document));
+  ASSERT_EQ(errorNumber(call(commandSession, enumerate)), "");
+
+  std::mutex mutex;
+  std::condition_variable returned;
+  int done = 0;
+  std::string commandError = "not returned";
+  int cacheResult = 0;
+  bool opened = true;
+  auto finish = [&](const std::function<void()>& record) {
+    std::lock_guard<std::mutex> lock(mutex);
+    record();
+    ++done;
+    returned.notify_all();
+  };
+  server_->freeze();
+  std::vector<std::thread> calls;
+  calls.emplace_back([&] {
+    const std::string error = errorNumber(call(commandSession, enumerate));
+    finish([&] { commandError = error; });
+  });
+  calls.emplace_back([&] {
+    char* text = nullptr;
+    const int result = AddToCache(cacheSession.getApiCtx(), "orvantapolicy", 0, &text);
+    delete[] text;
+    finish([&] { cacheResult = result; });
+  });
+  calls.emplace_back([&] {
+    const bool ok = newSession.initSession(document);
+    finish([&] { opened = ok; });
+  });
+  bool allReturned = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    allReturned = returned.wait_for(lock, std::chrono::seconds(2 * 25), [&] { return done == 3; });
+  }
+  server_->thaw();  // a call that hangs goes on now, so that its thread can be joined
+  for (std::thread& t : calls) {
+    t.join();
+  }
+  EXPECT_TRUE(allReturned) << "a library call waited beyond its bound on a frozen directory";
+  EXPECT_EQ(commandError, std::to_string(LDAP_TIMEOUT));
+  EXPECT_NE(cacheResult, 0);
+  EXPECT_FALSE(opened);
+  // Thawed: the same sessions work again.
+  EXPECT_EQ(errorNumber(call(commandSession, enumerate)), "");
+  EXPECT_TRUE(newSession.initSession(document));
+  unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(NvoSessionTest, CacheStoresWhatIsLinkedAndReadsItBackWithoutTheDirectory) {

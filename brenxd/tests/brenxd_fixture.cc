@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -103,12 +104,15 @@ std::string AgentTest::configText(const std::string& creation,
 }
 
 void AgentTest::writeConfig(const std::string& text, unsigned mode) {
+  // Written beside and renamed into place: a re-read at any moment sees one whole file.
   std::filesystem::create_directories("/etc/opt/nvo");
-  std::ofstream(kConfigFile, std::ios::trunc) << text;
-  ASSERT_EQ(::chmod(kConfigFile, mode), 0);
+  const std::string next = std::string(kConfigFile) + ".new";
+  std::ofstream(next, std::ios::trunc) << text;
+  ASSERT_EQ(::chmod(next.c_str(), mode), 0);
   const group* nogroup = ::getgrnam("nogroup");
   ASSERT_NE(nogroup, nullptr);
-  ASSERT_EQ(::chown(kConfigFile, 0, nogroup->gr_gid), 0);
+  ASSERT_EQ(::chown(next.c_str(), 0, nogroup->gr_gid), 0);
+  ASSERT_EQ(::rename(next.c_str(), kConfigFile), 0);
 }
 
 void AgentTest::startAgent(const std::vector<std::string>& args) {

@@ -57,7 +57,8 @@ class AgentTest : public ::testing::Test {
                          const std::string& password) const;
   std::string configText(const std::string& creation = kNew,
                          const std::vector<std::string>& search = {}) const;
-  // Writes the configuration file, mode 0640 root:nogroup, as installed.
+  // Writes the configuration file, mode 0640 root:nogroup, as installed; it replaces the old
+  // one in one step.
   static void writeConfig(const std::string& text, unsigned mode = 0640);
 
   // Starts brenxd with `args` (in the foreground unless told otherwise) and waits until it
