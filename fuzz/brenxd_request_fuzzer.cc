@@ -194,19 +194,23 @@ struct Harness {
   std::unique_ptr<brenxd::WorkStationSyncer> syncer;
   std::unique_ptr<teska::InetServerSocketImpl> listener;
   sockaddr_in address{};
+  std::FILE* scratch = nullptr;
 };
 
 Harness* gHarness = nullptr;
 
 void tearDown() {
+  std::fclose(gHarness->scratch);
   delete gHarness;
   gHarness = nullptr;
 }
 
 void setUp() {
-  // The agent's lines go to standard output, which is a scratch file read after each input.
-  FUZZ_CHECK(std::freopen("/tmp/brenxd_request_fuzzer.log", "w+", stdout) != nullptr);
+  // The agent's lines go to standard output, made a scratch file read after each input.
   auto* harness = new Harness;
+  harness->scratch = std::tmpfile();
+  FUZZ_CHECK(harness->scratch != nullptr);
+  FUZZ_CHECK(::dup2(::fileno(harness->scratch), STDOUT_FILENO) == STDOUT_FILENO);
   harness->log = std::make_unique<teska::LogStream>(1, "brenxd", false);
   harness->log->setMaxLevel(7);
   harness->syncer = std::make_unique<brenxd::WorkStationSyncer>(
@@ -223,14 +227,12 @@ void setUp() {
 // The agent's lines of this input: each must be one of its own.
 void checkLog() {
   std::fflush(stdout);
-  std::string text;
-  std::rewind(stdout);
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdout)) > 0;) {
-    text.append(buffer, n);
-  }
-  FUZZ_CHECK(::ftruncate(::fileno(stdout), 0) == 0);
-  std::rewind(stdout);
+  const off_t end = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+  FUZZ_CHECK(end >= 0);
+  std::string text(static_cast<std::size_t>(end), '\0');
+  FUZZ_CHECK(::pread(STDOUT_FILENO, text.data(), text.size(), 0) == end);
+  FUZZ_CHECK(::ftruncate(STDOUT_FILENO, 0) == 0);
+  FUZZ_CHECK(std::fseek(stdout, 0, SEEK_SET) == 0);
   static constexpr std::string_view kOwnLines[] = {
       "Processing connection from client 127.0.0.1:",
       "Timed out reading MAC address for client ",
