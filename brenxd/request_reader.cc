@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "brenxd/agent_log.h"
 #include "brenxd/request_codec.h"
 #include "client/socket_transfer.h"
 #include "outside/socket_exception.h"
@@ -53,8 +54,8 @@ std::vector<uint8_t> replyFor(Client& client, WorkStationSyncer& syncer, const s
   try {
     return encodeAnswer(syncer.generateAuthenticationXML(computerName(host, mac), mac));
   } catch (const teska::QRstring& error) {
-    log << LogStream::info << "Failed generating auth string for " << client.peer << ": " << error
-        << std::endl;
+    log << LogStream::info << "Failed generating auth string for " << client.peer << ": "
+        << logText(error) << std::endl;
     return {kRefusal.begin(), kRefusal.end()};
   }
 }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "brenxd/agent_log.h"
 #include "brenxd/command_bodies.h"
 #include "outside/base_exception.h"
 
@@ -217,8 +218,8 @@ QRstring WorkStationSyncer::runRequest(const QRstring& computerName, const QRstr
   const QRstring objectName = getObjectNameFromObjectID(objectId);
   QRstring answer = buildAuthenticationXML(objectName, password, objectName, false);
   session_.reset();
-  *log_ << teska::LogStream::info << outcome << " Computer: " << objectName
-        << " MAC address: " << mac << std::endl;
+  *log_ << teska::LogStream::info << outcome << " Computer: " << logText(objectName)
+        << " MAC address: " << logText(mac) << std::endl;
   return answer;
 }
 

@@ -40,6 +40,9 @@ class WorkStationSyncer {
   // <path>", "Invalid XML in configuration file: No root tag", ...) on failure, leaving the
   // creation location empty and no search locations, so every request is then refused.
   void readConfig(const QRstring& path);
+  // The same with the file's content already read: the pure step from configuration text to
+  // the agent's state, which the fuzz target reaches without a file.
+  void readConfigText(const QRstring& text);
 
   // Finds (by MAC) or creates the computer object `computerName`, sets a new password and
   // returns the authentication text for the workstation. Raises the error text on failure.
@@ -61,6 +64,8 @@ class WorkStationSyncer {
 
  private:
   // Configuration steps (workstation_syncer_config.cc).
+  void applyConfig(const QRstring& text);
+  void forgetConfig();
   void readAuthentication();
   void getSearchLocations();
   void getCreationLocation();

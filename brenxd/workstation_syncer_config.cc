@@ -56,8 +56,23 @@ nvo::DOM_Node creationSection(const X& document, const char* noRoot) {
 
 void WorkStationSyncer::readConfig(const QRstring& path) {
   teska::MutexLock hold(lock_, true);
+  QRstring text;
   try {
-    const QRstring text = readWholeFile(path);
+    text = readWholeFile(path);
+  } catch (const QRstring&) {
+    forgetConfig();
+    throw;
+  }
+  applyConfig(text);
+}
+
+void WorkStationSyncer::readConfigText(const QRstring& text) {
+  teska::MutexLock hold(lock_, true);
+  applyConfig(text);
+}
+
+void WorkStationSyncer::applyConfig(const QRstring& text) {
+  try {
     // The old element belongs to the document parse() replaces.
     authentication_ = nullptr;
     document_.parse(text);
@@ -65,10 +80,14 @@ void WorkStationSyncer::readConfig(const QRstring& path) {
     getSearchLocations();
     getCreationLocation();
   } catch (const QRstring&) {
-    creationLocation_.clear();
-    searchLocations_.clear();
+    forgetConfig();
     throw;
   }
+}
+
+void WorkStationSyncer::forgetConfig() {
+  creationLocation_.clear();
+  searchLocations_.clear();
 }
 
 void WorkStationSyncer::readAuthentication() {

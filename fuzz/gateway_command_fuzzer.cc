@@ -1,21 +1,32 @@
 // Fuzz target: any text as a gateway command document, read as the gateway reads it
-// (xml::TreeReader) and through XMLParser's DOM, then through parseCommand.
+// (xml::TreeReader) and through XMLParser's DOM, then through parseCommand, and for an
+// inventory report on through planInventory: document in, directory operations planned, no
+// directory involved.
 //
 // Properties checked besides "never crashes": both readers give the same verdict, the same
 // error text and the same elements, attributes and text; only CommandError escapes parseCommand,
 // with a number of the engine's own range; every filter a parsed command carries is one well-formed
 // filter (parentheses balanced, every backslash a two-digit hex escape), so no value could
 // have changed its shape; a created object's RDN is one RDN whose value reads back as the
-// name given; every objectID is in entryUUID form.
+// name given; every objectID is in entryUUID form (an inventory report may name none: the
+// session's own object); a modification names an attribute and sets no password (it may only
+// delete it; the password travels apart). An inventory report holds bounded, distinct
+// packages whose fields carry no white space, control character or "/"; its plan against an empty
+// computer adds exactly one child entry per package, named by installedPackageCn and directly below
+// that computer, and touches nothing else but the computer's model; planned again against what the
+// first plan made, it changes nothing.
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 #include "fuzz/fuzz_check.h"
 #include "gateway/command.h"
+#include "gateway/inventory_plan.h"
 #include "gateway/ldap_text.h"
 #include "gateway/xml_parser.h"
 #include "gateway/xml_reader.h"
@@ -61,6 +72,63 @@ void checkSpec(const nvo::SearchSpec& spec) {
   checkId(spec.baseId, true);
 }
 
+bool cleanPackageField(const std::string& field) {
+  if (field.size() > nvo::kMaxPackageFieldBytes) {
+    return false;
+  }
+  for (unsigned char c : field) {
+    if (c <= ' ' || c == 0x7f || c == '/') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The report's plan for a computer without inventory, then for the computer the plan made.
+void checkInventory(const nvo::ReplaceInventory& report) {
+  checkId(report.objectId, true);
+  FUZZ_CHECK(report.packages.size() <= nvo::kMaxPackages);
+  std::set<std::string> names;
+  for (const nvo::InstalledPackage& p : report.packages) {
+    FUZZ_CHECK(!p.name.empty() && !p.version.empty());
+    for (const std::string* field : {&p.name, &p.version, &p.release, &p.arch}) {
+      FUZZ_CHECK(cleanPackageField(*field));
+    }
+    FUZZ_CHECK(names.insert(nvo::lowerAscii(nvo::installedPackageCn(p))).second);
+  }
+
+  const std::string computer = "cn=pc\2C1,ou=Lab,o=x";
+  const nvo::InventoryPlan plan = nvo::planInventory(computer, {}, {}, report);
+  FUZZ_CHECK(plan.added == report.packages.size() && plan.removed == 0 && plan.unchanged == 0);
+  std::vector<nvo::DirEntry> made;
+  std::size_t models = 0;
+  for (const nvo::DirChange& change : plan.changes) {
+    if (change.kind == nvo::DirChange::Kind::kModify) {
+      FUZZ_CHECK(change.dn == computer && change.changes.size() == 1 &&
+                 change.changes[0].attribute == "orvantamodel");
+      ++models;
+      continue;
+    }
+    FUZZ_CHECK(change.kind == nvo::DirChange::Kind::kAdd);
+    const auto rdns = nvo::splitDn(change.dn);
+    FUZZ_CHECK(rdns.has_value() && rdns->size() == 4);
+    FUZZ_CHECK(nvo::parentDn(change.dn) == computer);
+    FUZZ_CHECK(nvo::rdnType(rdns->front()) == "cn");
+    const nvo::InstalledPackage& p = report.packages[made.size()];
+    FUZZ_CHECK(nvo::rdnValue(rdns->front()) == nvo::installedPackageCn(p));
+    made.push_back({change.dn, change.attributes});
+  }
+  FUZZ_CHECK(made.size() == report.packages.size());
+  FUZZ_CHECK(models == (report.model ? 1u : 0u));
+
+  std::vector<std::string> model;
+  if (report.model) {
+    model.push_back(*report.model);
+  }
+  const nvo::InventoryPlan again = nvo::planInventory(computer, made, model, report);
+  FUZZ_CHECK(again.changes.empty() && again.unchanged == report.packages.size());
+}
+
 void check(const nvo::Command& command) {
   std::visit(
       [](const auto& c) {
@@ -90,6 +158,16 @@ void check(const nvo::Command& command) {
           FUZZ_CHECK(rdns.has_value() && rdns->size() == 1);
         } else if constexpr (std::is_same_v<T, nvo::ResolveObject>) {
           FUZZ_CHECK(nvo::splitDn(c.dn).has_value());
+        } else if constexpr (std::is_same_v<T, nvo::ReplaceInventory>) {
+          checkInventory(c);
+        } else if constexpr (std::is_same_v<T, nvo::ModifyObject>) {
+          checkId(c.objectId, false);
+          for (const nvo::Modification& m : c.changes) {
+            FUZZ_CHECK(nvo::isAttributeName(m.attribute));
+            // The password is set only through `password`; a change may only delete it.
+            FUZZ_CHECK(nvo::lowerAscii(m.attribute) != "userpassword" ||
+                       (m.op == nvo::Modification::Op::kDelete && m.values.empty()));
+          }
         } else if constexpr (std::is_same_v<T, nvo::LinkObjects> ||
                              std::is_same_v<T, nvo::MoveObject>) {
           checkId(c.objectId, false);

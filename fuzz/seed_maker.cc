@@ -14,6 +14,7 @@
 
 #include <arpa/inet.h>
 
+#include "brenxd/request_codec.h"
 #include "protocol/tolm_wire.h"
 #include "slp/codec.h"
 #include "slp/message.h"
@@ -238,10 +239,91 @@ void gatewayCommands(const std::filesystem::path& root) {
           id + "<objectclass>orvantapolicy</objectclass><name>p</name><attribute "
                "name=\"orvantapolicytype\">inventory</attribute><attribute name=\"orvantaxml\">"
                "&lt;x/&gt;</attribute>");
+  command("replaceInventory", "catSWInventory",
+          "<orvantamodel> Demo 100 </orvantamodel><package><orvantaname>bash</orvantaname>"
+          "<orvantaversion>5.2.15</orvantaversion><orvantarelease>2+b2</orvantarelease>"
+          "<orvantaarch>amd64</orvantaarch></package><package><orvantaname>BASH</orvantaname>"
+          "<orvantaversion>5.2.15</orvantaversion><orvantarelease>2+b2</orvantarelease>"
+          "<orvantaarch>AMD64</orvantaarch></package><package><orvantaname>a,b=c+d#</orvantaname>"
+          "<orvantaversion>1</orvantaversion></package>");
+  command("replaceInventory-other", "catSWInventory",
+          id + "<package><orvantaname>x</orvantaname><orvantaversion>1</orvantaversion>"
+               "</package>");
+  command("modifyObject-password", "catNone",
+          id + "<attribute name=\"userPassword\" op=\"delete\">x</attribute><attribute "
+               "name=\"orvantamodel\" op=\"delete\"/>");
   text(seeds, "unknown-category", head + "catX\" name=\"readObject\">" + id + "</command>");
   text(seeds, "bad-flags",
        head + "catNone\" name=\"linkObjects\">" + id + id2 + "<flags>swap</flags></command>");
   text(seeds, "reply-root", "<commandResult/>");
+}
+
+// Workstation requests as nvo-enrol and hostile clients send them.
+void brenxdRequests(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "brenxd_request");
+  seeds.write("plain", brenxd::encodeRequest("ws1.example.org", "52:54:00:12:34:56"));
+  seeds.write("found", brenxd::encodeRequest("ws2", "52:54:00:12:34:5"));
+  seeds.write("empty", brenxd::encodeRequest("", ""));
+  seeds.write("nul-inside",
+              brenxd::encodeRequest(std::string("ws\0tail", 7), std::string("aa\0bb", 5)));
+  seeds.write("markup", brenxd::encodeRequest("ws", "<b/>00:16:3e:00:00:77</orvantaid>"));
+  seeds.write("filter", brenxd::encodeRequest("*)(cn=*", "*)(objectClass=*"));
+  seeds.write("dn", brenxd::encodeRequest("a,ou=Second", "x+cn=y,o=orvanta"));
+  seeds.write("newline", brenxd::encodeRequest("ws\nPassword changed. Computer: x", "m\r\x1b[2J"));
+  seeds.write("latin1", brenxd::encodeRequest("caf\xe9", "\xff\xfe"));
+  seeds.write("longest", brenxd::encodeRequest(std::string(1023, 'h'), std::string(1023, 'm')));
+  Bytes tooLong = brenxd::encodeRequest(std::string(1024, 'h'), "m");
+  seeds.write("too-long", tooLong);
+  Bytes cut = brenxd::encodeRequest("ws", "52:54:00:12:34:56");
+  seeds.write("cut", Bytes(cut.begin(), cut.end() - 3));
+  seeds.write("length-only", Bytes(cut.begin(), cut.begin() + 3));
+}
+
+void brenxdConfigs(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "brenxd_config");
+  const std::string gateway =
+      "<gateway><url>ldap://127.0.0.1:3890</url><authname>cn=admin,o=orvanta</authname>"
+      "<password>p&amp;w</password><objectname>cn=admin,o=orvanta</objectname>"
+      "<primaryGateway/><cat name=\"catNone\"><location>o=orvanta</location></cat></gateway>";
+  text(seeds, "installed",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!-- c --><brenxd><authentication>" + gateway +
+           "</authentication><workstationcreation><creationLocation>ou=Workstations,o=orvanta"
+           "</creationLocation><searchLocation>ou=Lab,ou=Workstations,o=orvanta"
+           "</searchLocation><searchLocation>ou=Office</searchLocation></workstationcreation>"
+           "</brenxd>");
+  text(seeds, "pruned",
+       "<brenxd><authentication><gateway><url>ldap://x</url></gateway>" + gateway +
+           "<gateway><url>ldap://y</url></gateway><gateway><ignorePolicy/><primaryGateway/>"
+           "</gateway></authentication><workstationcreation/></brenxd>");
+  text(seeds, "no-password",
+       "<brenxd><authentication><gateway><authname>a</authname><objectname>o</objectname>"
+       "<primaryGateway/></gateway></authentication></brenxd>");
+  text(seeds, "no-creation", "<brenxd><authentication>" + gateway + "</authentication></brenxd>");
+  text(seeds, "broken", "<brenxd><authentication>");
+}
+
+void scheduleTexts(const std::filesystem::path& root) {
+  SeedWriter seeds(root, "schedule_text");
+  const std::string decl = "<?xml version='1.0' encoding='UTF-8'?>";
+  text(seeds, "daily",
+       decl +
+           "<orvantaschedule><scheduletype>daily</scheduletype><startpointminute>30"
+           "</startpointminute><endpointhour>4</endpointhour><durationhour>1</durationhour>"
+           "<doesrepeat>true</doesrepeat><repeatminute>15</repeatminute><israndomdispatch>"
+           "false</israndomdispatch><dowmask>65</dowmask></orvantaschedule>");
+  text(seeds, "time",
+       decl +
+           "<orvantaschedule><scheduletype>time</scheduletype><datepointyear>2027"
+           "</datepointyear><datepointmonth>3</datepointmonth><datepointday>14"
+           "</datepointday><startpointhour>12</startpointhour></orvantaschedule>");
+  text(seeds, "event",
+       decl +
+           "<orvantaschedule><scheduletype>event</scheduletype><eventname>boot &amp; "
+           "&lt;halt&gt;</eventname></orvantaschedule>");
+  text(seeds, "hostile",
+       "<?xml version='1.1'?><orvantaschedule><scheduletype>never&#10;    Schedule Type      : "
+       "always&#x1b;[2J</scheduletype><dowmask>-99999999999999999999</dowmask></orvantaschedule>");
+  text(seeds, "not-a-document", "never");
 }
 
 }  // namespace
@@ -259,5 +341,8 @@ int main(int argc, char** argv) {
   xmlDocuments(root);
   authenticationDocuments(root);
   gatewayCommands(root);
+  brenxdRequests(root);
+  brenxdConfigs(root);
+  scheduleTexts(root);
   return 0;
 }

@@ -35,6 +35,7 @@
 
 #include "client/inet_socket.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/loopback_client.h"
 #include "outside/inet_server_socket_impl.h"
 #include "protocol/tolm_wire.h"
 #include "tolmd/daemon_log.h"
@@ -201,30 +202,9 @@ void setUp() {
   std::atexit(tearDown);
 }
 
-// poll() that resumes after a signal (libFuzzer's alarm); the count of ready entries.
-int pollRetrying(pollfd& entry, int milliseconds) {
-  int ready = -1;
-  do {
-    ready = ::poll(&entry, 1, milliseconds);
-  } while (ready < 0 && errno == EINTR);
-  return ready;
-}
-
 // A connected pair over loopback: the client end (raw descriptor) and the daemon's end.
 std::pair<int, int> connectPair() {
-  const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  FUZZ_CHECK(client >= 0);
-  if (::connect(client, reinterpret_cast<sockaddr*>(&gHarness->address),
-                sizeof gHarness->address) != 0) {
-    // libFuzzer's time-out alarm may interrupt the call; the connection then completes on
-    // its own.
-    FUZZ_CHECK(errno == EINTR);
-    pollfd entry{client, POLLOUT, 0};
-    FUZZ_CHECK(pollRetrying(entry, 1000) == 1);
-    int error = 0;
-    socklen_t size = sizeof error;
-    FUZZ_CHECK(::getsockopt(client, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0);
-  }
+  const int client = fuzz_loopback::connectTo(gHarness->address);
   int server = -1;
   do {
     server = ::accept4(gHarness->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
@@ -233,59 +213,10 @@ std::pair<int, int> connectPair() {
   return {client, server};
 }
 
-void sendAll(int fd, std::span<const uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    FUZZ_CHECK(n > 0);
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-// Everything the client receives until the daemon's end is closed (or reset), waiting at
-// most a second for each piece.
-std::vector<uint8_t> receiveUntilClosed(int fd) {
-  std::vector<uint8_t> received;
-  for (int rounds = 0; rounds < 64; ++rounds) {
-    pollfd entry{fd, POLLIN, 0};
-    FUZZ_CHECK(pollRetrying(entry, 1000) == 1);  // a closed end is always readable
-    uint8_t buffer[64];
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return received;
-    }
-    received.insert(received.end(), buffer, buffer + n);
-  }
-  FUZZ_CHECK(!"the daemon sent more than any answer");
-  return received;
-}
-
 // True when nothing has arrived and the daemon's end is still open.
 bool quietAndOpen(int fd) {
   pollfd entry{fd, POLLIN, 0};
-  return pollRetrying(entry, 0) == 0;
-}
-
-// Runs processConnection on a thread that blocks SIGALRM. libFuzzer's time-out alarm would
-// otherwise interrupt the daemon's waits (which, like the daemon's own threads, never expect a
-// signal) and turn a good request into a "couldn't read" one. The alarm still reaches the
-// fuzzing thread, which waits in join(), so a hang is still reported.
-void processOnQuietThread(tolmd::TolmDaemon& daemon,
-                          const teska::Reference<teska::InetSocketImpl>& connection) {
-  sigset_t alarm;
-  sigset_t previous;
-  ::sigemptyset(&alarm);
-  ::sigaddset(&alarm, SIGALRM);
-  ::pthread_sigmask(SIG_BLOCK, &alarm, &previous);
-  std::thread worker([&] { TolmDaemonTestAccess::processConnection(daemon, connection); });
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  worker.join();
+  return fuzz_loopback::pollRetrying(entry, 0) == 0;
 }
 
 }  // namespace
@@ -299,14 +230,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::span<const uint8_t> input(data, size < kMaxInput ? size : kMaxInput);
   const Expected expected = expectedOutcome(input);
   auto [client, server] = connectPair();
-  sendAll(client, input);
+  fuzz_loopback::sendAll(client, input);
   FUZZ_CHECK(::shutdown(client, SHUT_WR) == 0);
 
   auto connection = std::make_shared<vokra::InetSocket>(server);
   connection->setTimeouts(1);
   tolmd::TolmDaemon& daemon = *gHarness->daemon;
   TolmDaemonTestAccess::attachWorkers(daemon, *gHarness->db);
-  processOnQuietThread(daemon, connection);
+  fuzz_loopback::runWithoutAlarm(
+      [&] { TolmDaemonTestAccess::processConnection(daemon, connection); });
 
   FUZZ_CHECK(TolmDaemonTestAccess::queuedSignals(daemon) == (expected.signalQueued ? 1u : 0u));
   if (expected.handedToRegistry) {
@@ -320,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   TolmDaemonTestAccess::detachWorkers(daemon);
   connection.reset();
 
-  const std::vector<uint8_t> received = receiveUntilClosed(client);
+  const std::vector<uint8_t> received = fuzz_loopback::receiveUntilClosed(client, 4096);
   // The client half-closed first, so its end would linger in TIME_WAIT and use up the local
   // ports over a long run; a reset on close leaves nothing behind.
   const linger reset{1, 0};

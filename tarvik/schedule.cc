@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "gateway/xml_parser.h"
+#include "outside/control_text.h"
 
 namespace tarvik {
 
@@ -151,6 +152,11 @@ std::vector<std::string> scheduleLines(const std::string& storedText) {
   add("    End Time           : ", clock(root, "endpoint"));
   add("    Repeat Time        : ", clock(root, "repeat"));
   add("    Duration           : ", clock(root, "duration"));
+  // The stored text is anyone's who may write the action: a value cannot break its line nor
+  // reach the terminal as a control sequence.
+  for (std::string& line : lines) {
+    line = teska::escapeControlBytes(line);
+  }
   return lines;
 }
 

@@ -76,7 +76,8 @@ inline constexpr std::string_view kDayQuestion =
 int dayMask(std::string_view answer);
 
 // What cat prints for a stored schedule document, line by line (without newlines), starting
-// with "  orvantaschedule". Only that first line when the text is not a document.
+// with "  orvantaschedule". Only that first line when the text is not a document. Control
+// characters of stored values are shown as "\xNN".
 std::vector<std::string> scheduleLines(const std::string& storedText);
 
 }  // namespace tarvik

@@ -103,6 +103,14 @@ TEST(ScheduleTest, StoredScheduleLines) {
   EXPECT_EQ(scheduleLines("<orvantaschedule><dowmask>Sunday</dowmask></orvantaschedule>"),
             (Lines{"  orvantaschedule", "    Schedule Mask      : SMTWTFS",
                    "                                "}));
+  // Stored text is anyone's who may write the action: a line break or a carriage return in a
+  // value neither breaks the line nor moves the terminal's cursor.
+  EXPECT_EQ(scheduleLines("<orvantaschedule><scheduletype>never&#10;    Schedule Type      : "
+                          "always</scheduletype><eventname>a\\b&#13;&#9;</eventname>"
+                          "</orvantaschedule>"),
+            (Lines{"  orvantaschedule",
+                   "    Schedule Type      : never\\x0a    Schedule Type      : always",
+                   "    Event Name         : a\\b\\x0d\\x09"}));
   EXPECT_EQ(scheduleLines("not a document"), Lines{"  orvantaschedule"});
   EXPECT_EQ(scheduleLines(""), Lines{"  orvantaschedule"});
 }

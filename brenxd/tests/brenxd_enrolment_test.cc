@@ -2,6 +2,7 @@
 // with the same MAC, a MAC known only in the second search location, and the refusals.
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -104,15 +105,29 @@ TEST_F(EnrolmentTest, NewRepeatSecondLocationAndRefusals) {
 TEST_F(EnrolmentTest, NvoEnrolWritesAPrivateDocumentThatOpensASession) {
   startAgent();
   const std::string file = "/run/brenxd-test-enrol.xml";
-  nvo_test::RunResult found =
-      nvo_test::runProgram(nvo_test::buildBinary("nvo-enrol"),
-                           {"--name", "enrolled.example", "--output", file}, 40s, environment());
-  ASSERT_EQ(found.exitCode, 0) << agent().transcript();
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-  std::ifstream in(file);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The document is the owner's alone even under a permissive umask, and an existing file
+  // readable by others (a stale one, or one planted beforehand) does not stay so.
+  std::string text;
+  for (const bool existing : {false, true}) {
+    std::filesystem::remove(file);
+    if (existing) {
+      std::ofstream(file) << "stale";
+      std::filesystem::permissions(
+          file, std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                    ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+    }
+    const mode_t umask = ::umask(0);
+    nvo_test::RunResult found =
+        nvo_test::runProgram(nvo_test::buildBinary("nvo-enrol"),
+                             {"--name", "enrolled.example", "--output", file}, 40s, environment());
+    ::umask(umask);
+    ASSERT_EQ(found.exitCode, 0) << agent().transcript();
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << (existing ? "existing file" : "new file");
+    std::ifstream in(file);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   const Credentials credentials = credentialsOf(text);
   EXPECT_EQ(credentials.authname.rfind("cn=enrolled-example-", 0), 0u) << credentials.authname;
   EXPECT_TRUE(binds(credentials.authname, credentials.password));

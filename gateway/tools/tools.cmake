@@ -23,4 +23,4 @@ nvo_add_gtest(nvo_tools_test
   SOURCES ${NVO_GATEWAY_DIR}/tools/tools_test.cc
   LIBS nvo_tools nvo_slapd_support nvo_test_support
   TIMEOUT 300)
-add_dependencies(nvo_tools_test nvo-rpm-import nvo-inventory)
+add_dependencies(nvo_tools_test nvo-rpm-import nvo-inventory nvo-call)

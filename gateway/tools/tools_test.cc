@@ -4,10 +4,12 @@
 // is read back through libnvo as the console reads it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -513,6 +515,171 @@ TEST_F(GatewayToolsTest, AComputerReportsOnlyItsOwnInventory) {
   EXPECT_EQ(pc2Entry.exitCode, 0) << pc2Entry.err;
   EXPECT_TRUE(pc2Entry.entries.empty());
   EXPECT_EQ(inventoryOf(kPc1), before);
+}
+
+// A computer's own session (its own authentication document, through the library and through
+// nvo-call) sees its own world only, and changes nothing but its inventory: every read of
+// another computer comes back without a trace of it, whatever the command or the filter text
+// sent; every other change is refused; the directory is the same entry for entry afterwards.
+TEST_F(GatewayToolsTest, AComputerSessionSeesItsOwnWorldAndChangesNothingElse) {
+  const std::string kOfficePc =
+      "cn=office-pc1-00:16:3e:00:00:11,ou=Office,ou=Workstations,o=orvanta";
+  const std::string pc1 = idOf(kPc1);
+  const std::string pc2 = idOf(kPc2);
+  const std::string office = idOf(kOfficePc);
+  const std::string lab = idOf(kLab);
+  const std::string root = idOf("o=orvanta");
+  const std::string officeUnit = idOf("ou=Office,ou=Workstations,o=orvanta");
+  const std::string policy = idOf("cn=Office desktop,ou=Policies,o=orvanta");
+  ASSERT_FALSE(pc1.empty() || pc2.empty() || office.empty() || lab.empty() || root.empty() ||
+               officeUnit.empty() || policy.empty());
+  // What no reply to this computer may hold: the other computers' names and what only they are
+  // linked to. (An error may repeat the objectID the request itself sent.)
+  const std::vector<std::string> foreign = {"lab-pc1", "office-pc1", "Base desktop"};
+  auto id = [](const std::string& value) { return "<objectID>" + value + "</objectID>"; };
+
+  MUXClient session;
+  ASSERT_TRUE(session.initSession(authenticationDocument(server_->uri(), kPc2, kPc2Password)));
+  auto call = [&](const std::string& text) {
+    DOM_Node reply = session.callGateway(text.data(), static_cast<int>(text.size()));
+    return reply == nullptr ? std::string() : X::buildXMLFromNodes(reply);
+  };
+  // It does see itself, so the reads below are not empty by accident.
+  const std::string own = call(command("catNone", "readObject", id(pc2)));
+  EXPECT_NE(own.find("lab-pc2"), std::string::npos) << own;
+  EXPECT_EQ(own.find("userpassword"), std::string::npos) << own;
+  const std::string computers =
+      command("catNone", "searchObjects",
+              id(root) +
+                  "<searchParams><objectclass op=\"EQ\">orvantacomputer</objectclass>"
+                  "</searchParams>");
+  EXPECT_NE(call(computers).find("lab-pc2"), std::string::npos);
+
+  const auto before = server_->searchSubtree("o=orvanta");
+  struct Row {
+    std::string what;
+    std::string command;
+    bool change;  // a change, which must be refused
+  };
+  const std::vector<Row> rows = {
+      {"read another computer", command("catNone", "readObject", id(pc1)), false},
+      {"read a computer of another container", command("catNone", "readObject", id(office)), false},
+      {"name of another computer", command("catNone", "getObjectNameFromObjectID", id(pc1)), false},
+      {"resolve another computer",
+       command("catNone", "resolveObject", "<objectname>" + std::string(kPc1) + "</objectname>"),
+       false},
+      {"list its container", command("catNone", "enumerateObjects", id(lab)), false},
+      {"search every computer", computers, false},
+      {"search with a wildcard",
+       command("catNone", "searchObjects",
+               id(root) + "<searchParams><cn op=\"IS\">*</cn></searchParams>"),
+       false},
+      {"search with a filter text",
+       command("catNone", "searchObjects",
+               id(root) + "<searchParams><cn op=\"EQ\">*)(cn=lab-pc1*</cn></searchParams>"),
+       false},
+      {"search every inventory",
+       command("catSWInventory", "searchSWInventory",
+               id(root) + "<searchParams><orvantaname op=\"EQ\">bash</orvantaname></searchParams>"),
+       false},
+      {"search every model",
+       command("catHWInventory", "searchHWInventory",
+               id(root) + "<searchParams><orvantamodel op=\"IS\">*</orvantamodel></searchParams>"),
+       false},
+      {"links of another computer",
+       command("catNone", "findAllLinkedObjects",
+               "<objectclass>orvantaprofile</objectclass>" + id(pc1)),
+       false},
+      {"own description",
+       command("catNone", "modifyObject",
+               id(pc2) + "<attribute name=\"description\" op=\"add\">x</attribute>"),
+       true},
+      {"own password",
+       command("catNone", "modifyObject",
+               id(pc2) + "<attribute name=\"userpassword\" op=\"replace\">x</attribute>"),
+       true},
+      {"own links",
+       command("catNone", "modifyObject",
+               id(pc2) + "<attribute name=\"orvantalink\" op=\"add\">cn=Office desktop,"
+                         "ou=Policies,o=orvanta</attribute>"),
+       true},
+      {"another computer's model",
+       command("catNone", "modifyObject",
+               id(pc1) + "<attribute name=\"orvantamodel\" op=\"replace\">x</attribute>"),
+       true},
+      {"a computer below itself",
+       command("catNone", "createObject",
+               id(pc2) + "<objectclass>orvantacomputer</objectclass><name>child</name>"),
+       true},
+      {"a computer in its container",
+       command("catNone", "createObject",
+               id(lab) + "<objectclass>orvantacomputer</objectclass><name>sibling</name>"),
+       true},
+      {"a package below another computer",
+       command("catNone", "createObject",
+               id(pc1) + "<objectclass>orvantainstalledpackage</objectclass><name>evil</name>"
+                         "<attribute name=\"orvantaname\">evil</attribute><attribute "
+                         "name=\"orvantaversion\">1</attribute>"),
+       true},
+      {"remove itself", command("catNone", "removeAllObjects", id(pc2)), true},
+      {"remove another computer", command("catNone", "removeAllObjects", id(pc1)), true},
+      {"rename itself", command("catNone", "renameObject", id(pc2) + "<newname>x</newname>"), true},
+      {"move itself",
+       command("catNone", "moveObject", id(pc2) + "<newparent>" + officeUnit + "</newparent>"),
+       true},
+      {"link a policy to itself",
+       command("catNone", "linkObjects",
+               id(policy) + "<objectID2>" + pc2 + "</objectID2><flags>add</flags>"),
+       true},
+      {"another computer's inventory",
+       command("catSWInventory", "replaceInventory",
+               id(pc1) + "<package><orvantaname>evil</orvantaname><orvantaversion>1"
+                         "</orvantaversion></package>"),
+       true},
+  };
+  for (const Row& row : rows) {
+    const std::string reply = call(row.command);
+    EXPECT_FALSE(reply.empty()) << row.what;
+    for (const std::string& text : foreign) {
+      EXPECT_EQ(reply.find(text), std::string::npos) << row.what << ": " << reply;
+    }
+    if (row.change) {
+      EXPECT_NE(reply.find("<error>"), std::string::npos) << row.what << ": " << reply;
+    }
+  }
+  // The program gives the same answer as the library.
+  const std::string readOther = scratch_.write("read-other.xml", rows[0].command);
+  ProcessResult viaTool = tool("nvo-call", {"-a", pc2Auth_, readOther});
+  EXPECT_EQ(viaTool.exitCode, 0) << viaTool.err;
+  EXPECT_EQ(viaTool.out.find("lab-pc1"), std::string::npos) << viaTool.out;
+  EXPECT_NE(viaTool.out.find("<error>"), std::string::npos) << viaTool.out;
+
+  // Every entry but the computer's own inventory is as it was (a refused removal of itself may
+  // have taken its inventory entries first: those are its own to delete).
+  auto outsideOwnInventory = [](const std::vector<nvo_test::Entry>& entries) {
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> kept;
+    const std::string below = std::string(",") + kPc2;
+    for (const nvo_test::Entry& e : entries) {
+      if (!e.dn.ends_with(below)) {
+        kept[e.dn] = e.attributes;
+      }
+    }
+    return kept;
+  };
+  const auto after = server_->searchSubtree("o=orvanta");
+  EXPECT_EQ(outsideOwnInventory(after), outsideOwnInventory(before));
+  // The suite's next tests find the demo inventory again.
+  for (const nvo_test::Entry& e : before) {
+    if (std::none_of(after.begin(), after.end(), [&](const auto& a) { return a.dn == e.dn; })) {
+      std::string ldif = "dn: " + e.dn + "\n";
+      for (const auto& [name, values] : e.attributes) {
+        for (const std::string& value : values) {
+          ldif += name + ": " + value + "\n";
+        }
+      }
+      EXPECT_EQ(server_->ldapAdd(SlapdServer::admin(), ldif).exitCode, 0) << ldif;
+    }
+  }
 }
 
 }  // namespace

@@ -85,7 +85,10 @@ class DirectoryScriptTest : public ::testing::Test {
 };
 
 TEST_F(DirectoryScriptTest, CreatesReusesAndStopsTheDirectory) {
+  // Run under a permissive umask, which the script must not pass on to its credentials.
+  const mode_t umask = ::umask(0);
   const ProcessResult first = runScript({"--port", std::to_string(port_)});
+  ::umask(umask);
   ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
 
   // The administrator's password file and document are the owner's alone; the document names
@@ -94,6 +97,11 @@ TEST_F(DirectoryScriptTest, CreatesReusesAndStopsTheDirectory) {
   ASSERT_GE(password.size(), 16u);
   EXPECT_EQ(permissions(data_ / "admin-password"), 0600u);
   EXPECT_EQ(permissions(data_ / "authentication.xml"), 0600u);
+  // Nothing else in the folder is writable by others: not slapd's configuration, not the pid
+  // file that --stop trusts.
+  for (const fs::directory_entry& made : fs::recursive_directory_iterator(data_)) {
+    EXPECT_EQ(permissions(made.path()) & 022, 0u) << made.path();
+  }
   const std::string document =
       "<?xml version='1.0' encoding='UTF-8'?>\n"
       "<authentication><gateway><url>ldap://127.0.0.1:" +
