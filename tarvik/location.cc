@@ -1,5 +1,7 @@
 #include "tarvik/location.h"
 
+#include <utility>
+
 namespace tarvik {
 
 LocationEntry rootEntry() {
@@ -30,8 +32,9 @@ bool LocationState::toRoot() {
   return up(depth_);
 }
 
-void ChildListing::store(const LocationEntry& entry) {
-  entries_.insert_or_assign(entry.displayName, entry);
+void ChildListing::store(LocationEntry entry) {
+  std::string name = entry.displayName;
+  entries_.insert_or_assign(std::move(name), std::move(entry));
 }
 
 const LocationEntry* ChildListing::find(const std::string& displayName) const {

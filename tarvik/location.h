@@ -55,7 +55,7 @@ class ChildListing {
   bool loaded() const { return loaded_; }
   void markLoaded() { loaded_ = true; }
   // Stores `entry` under its display name; a later entry of the same name replaces the earlier.
-  void store(const LocationEntry& entry);
+  void store(LocationEntry entry);
   // The entry named exactly `displayName`, or null. Never adds an entry.
   const LocationEntry* find(const std::string& displayName) const;
   // Frees every entry and clears the loaded flag.
