@@ -26,12 +26,6 @@ constexpr char kRootDirectory[] = "/var/lib/tolm";
 constexpr char kFileName[] = "tolmd_event_db.dat";
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kFileMode = 0600;
-// The free pages sync() leaves in the file when a flush has grown it: 64 pages of the
-// library's default 4 KiB, room for a few thousand registrations.
-constexpr std::size_t kReserveBytes = std::size_t{256} << 10;
-// The key of the reserve's record: longer than any event name a request can carry (at most
-// 1028 bytes, stored with its NUL), and without a NUL, so that it equals no stored key.
-constexpr std::size_t kReserveKeyBytes = 1100;
 
 std::span<const uint8_t> bytesOf(const DBT& dbt) {
   return {static_cast<const uint8_t*>(dbt.data), dbt.size};
@@ -134,7 +128,6 @@ void EventDb::open() {
   if (!indexRecords()) {
     salvage();
   }
-  syncedSize_ = fileSize();
 }
 
 void EventDb::salvage() {
@@ -288,42 +281,8 @@ void EventDb::close() {
 }
 
 void EventDb::sync() {
-  if (!db_) {
-    return;
-  }
-  db_->sync(db_.get(), 0);
-  const long long size = fileSize();
-  // A file that was empty gets its first pages now; the reserve waits until it has grown once
-  // beyond them, so a database of a few registrations stays small.
-  if (size > syncedSize_ && syncedSize_ > 0 && reserveFreePages()) {
+  if (db_) {
     db_->sync(db_.get(), 0);
-    syncedSize_ = fileSize();
-  } else {
-    syncedSize_ = size;
-  }
-}
-
-long long EventDb::fileSize() const {
-  struct stat status {};
-  const int fd = db_ ? db_->fd(db_.get()) : -1;
-  return fd >= 0 && ::fstat(fd, &status) == 0 ? static_cast<long long>(status.st_size) : 0;
-}
-
-bool EventDb::reserveFreePages() {
-  DB* db = db_.get();
-  try {
-    std::vector<char> keyBytes(kReserveKeyBytes, '\x7f');
-    std::vector<char> dataBytes(kReserveBytes, 0);
-    DBT key{keyBytes.data(), keyBytes.size()};
-    DBT data{dataBytes.data(), dataBytes.size()};
-    if (db->put(db, &key, &data, 0) != 0) {
-      return false;
-    }
-    // The key is ours alone, so deleting by key removes exactly that record.
-    DBT sameKey{keyBytes.data(), keyBytes.size()};
-    return db->del(db, &sameKey, 0) == 0;
-  } catch (const std::bad_alloc&) {
-    return false;
   }
 }
 

@@ -16,16 +16,6 @@
 // preemptive, and a yield per record made long walks (a registration looks through every
 // listener of its event) spend most of their time in the scheduler.
 //
-// sync() keeps spare pages in the file. The library writes a page it has just added to the
-// tree only when it flushes, so a flush that needs a page beyond the end of the file grows the
-// file, and a flush that changes the file's size waits for the file system to commit that
-// change: on a busy disk several milliseconds, up to tens, where a flush into pages the file
-// already has takes a tenth of a millisecond. So whenever a flush has grown the file, sync()
-// adds a reserve of free pages at once (a large record of a key no event name can have,
-// stored and deleted again, leaves its pages on the library's free list, where the next new
-// pages come from) and flushes again: the file then grows once per reserve used up, not once
-// per page. The reserve's record is never in a flushed file, and no walk or lookup meets it.
-//
 // File location (default constructor): as root "/var/lib/tolm/tolmd_event_db.dat", its
 // directories created with mode 0755 and the file given mode 0600 and handed to the user the
 // daemon runs as after dropping privileges ("nobody"), so the daemon can still write it and no
@@ -76,8 +66,7 @@ class EventDb {
   void open();
   // Closes the handle if open; afterwards every operation throws "... Database is not open".
   void close();
-  // Flushes the tree to the file if open; when that grew the file, adds a reserve of free
-  // pages and flushes again (see above).
+  // Flushes the tree to the file if open.
   void sync();
   bool isOpen() const { return db_ != nullptr; }
   const teska::QRstring& path() const { return path_; }
@@ -154,10 +143,6 @@ class EventDb {
   // Adds a registration just stored (its key and data form) to the index.
   void indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data);
   void forgetCursorRecord();
-  // The size of the open file (0 when unknown).
-  long long fileSize() const;
-  // Leaves a reserve of free pages in the tree; false when the library refused.
-  bool reserveFreePages();
 
   bool defaultLocation_;
   teska::QRstring path_;
@@ -167,8 +152,6 @@ class EventDb {
   // The registration under the cursor, as the index holds it; set by a cursor move that found
   // a record, cleared when that record is deleted.
   std::optional<StoredListener> cursor_;
-  // The file's size after the last flush (or the open).
-  long long syncedSize_ = 0;
   teska::Mutex mutex_{false};
 };
 

@@ -123,29 +123,6 @@ TEST_F(EventDbTest, FindFirstIgnoresACountedNulInTheName) {
   EXPECT_EQ(rec.eventName(), "abc");
 }
 
-TEST_F(EventDbTest, MayHaveRegistrationsFollowsEveryChangeAndLeavesTheCursor) {
-  EventDb db(path_);
-  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
-  add(db, "disk.full", "10.0.0.1", 1000);
-  add(db, "disk.full", "10.0.0.2", 2000);
-  add(db, "zzz", "10.0.0.9", 9000);
-  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
-  EXPECT_TRUE(db.mayHaveRegistrations(std::string("zzz\0tail", 8)));
-  EXPECT_FALSE(db.mayHaveRegistrations("disk"));
-  EventDbRec rec;
-  ASSERT_TRUE(db.findFirst("disk.full", rec));
-  EXPECT_FALSE(db.mayHaveRegistrations("cpu.hot"));
-  ASSERT_TRUE(db.findNext(rec, true)) << "the cursor stayed on the run of disk.full";
-  EventDbRec first("disk.full", addressOf("10.0.0.1"), portOf(1000));
-  EventDbRec second("disk.full", addressOf("10.0.0.2"), portOf(2000));
-  ASSERT_TRUE(db.deleteRec(first));
-  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
-  ASSERT_TRUE(db.deleteRec(second));
-  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
-  db.close();
-  EXPECT_TRUE(db.mayHaveRegistrations("zzz")) << "a closed database leaves the answer to the walk";
-}
-
 TEST_F(EventDbTest, DeleteRecNeedsAddressAndPortToMatch) {
   EventDb db(path_);
   add(db, "disk.full", "10.0.0.1", 1000);
@@ -309,43 +286,6 @@ TEST_F(EventDbTest, RegistrationsSurviveClosingAndReopening) {
   EventDb db(path_);
   EXPECT_EQ(listing(db),
             (std::vector<std::string>{"cpu.hot 10.0.0.2:2000", "disk.full 10.0.0.1:1000"}));
-}
-
-// Flushes after growth leave free pages behind, so that the flushes of the next few thousand
-// registrations write into pages the file already has; the reserve is never a record.
-TEST_F(EventDbTest, AFlushThatGrewTheFileLeavesRoomForTheNextRegistrations) {
-  const auto addBatches = [&](EventDb& db, int from, int to) {
-    for (int i = from; i < to; ++i) {
-      add(db, "ev." + std::to_string(i), "10.0.0.1", 1000 + i % 1000);
-      if (i % 20 == 19) {
-        db.sync();
-      }
-    }
-    db.sync();
-  };
-  std::uintmax_t grown = 0;
-  {
-    EventDb db(path_);
-    add(db, "ev.first", "10.0.0.1", 999);
-    db.sync();
-    EXPECT_LT(fs::file_size(path_), 64u * 1024) << "a database of one registration stays small";
-    addBatches(db, 0, 300);  // beyond the first pages: the file grows and gets its reserve
-    grown = fs::file_size(path_);
-    EXPECT_GE(grown, 256u * 1024);
-    addBatches(db, 300, 1500);
-    EXPECT_EQ(fs::file_size(path_), grown) << "1,200 more registrations fit into the reserve";
-    EXPECT_EQ(listing(db).size(), 1501u);
-  }
-  EventDb db(path_);
-  const std::vector<std::string> lines = listing(db);
-  ASSERT_EQ(lines.size(), 1501u);
-  for (const std::string& line : lines) {
-    ASSERT_EQ(line.rfind("ev.", 0), 0u) << "a record nobody stored: " << line.substr(0, 40);
-  }
-  // Used up, the reserve is made again at the next growth.
-  addBatches(db, 1500, 9000);
-  EXPECT_GT(fs::file_size(path_), grown);
-  EXPECT_EQ(listing(db).size(), 9001u);
 }
 
 TEST_F(EventDbTest, BlockHoldsAddressPortAndNameInNetworkOrder) {
@@ -512,6 +452,29 @@ TEST_F(EventDbTest, EveryOperationOnAClosedDatabaseSaysSo) {
   db.sync();  // closed: nothing to flush, no failure
   db.open();
   EXPECT_FALSE(db.firstRec(rec));
+}
+
+TEST_F(EventDbTest, MayHaveRegistrationsFollowsEveryChangeAndLeavesTheCursor) {
+  EventDb db(path_);
+  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
+  add(db, "disk.full", "10.0.0.1", 1000);
+  add(db, "disk.full", "10.0.0.2", 2000);
+  add(db, "zzz", "10.0.0.9", 9000);
+  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
+  EXPECT_TRUE(db.mayHaveRegistrations(std::string("zzz\0tail", 8)));
+  EXPECT_FALSE(db.mayHaveRegistrations("disk"));
+  EventDbRec rec;
+  ASSERT_TRUE(db.findFirst("disk.full", rec));
+  EXPECT_FALSE(db.mayHaveRegistrations("cpu.hot"));
+  ASSERT_TRUE(db.findNext(rec, true)) << "the cursor stayed on the run of disk.full";
+  EventDbRec first("disk.full", addressOf("10.0.0.1"), portOf(1000));
+  EventDbRec second("disk.full", addressOf("10.0.0.2"), portOf(2000));
+  ASSERT_TRUE(db.deleteRec(first));
+  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
+  ASSERT_TRUE(db.deleteRec(second));
+  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
+  db.close();
+  EXPECT_TRUE(db.mayHaveRegistrations("zzz")) << "a closed database leaves the answer to the walk";
 }
 
 }  // namespace
