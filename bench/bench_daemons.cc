@@ -109,15 +109,18 @@ std::size_t BenchDaemons::tolmdRssKib() const {
   return 0;
 }
 
-uint16_t BenchDaemons::startReference(bool probe) {
+uint16_t BenchDaemons::startReference(bool probe, const std::string& store) {
   stopReference();
   std::vector<std::string> args;
   if (probe) {
     args.push_back("--probe");
   }
+  if (!store.empty()) {
+    args.insert(args.end(), {"--store", store});
+  }
   reference_ = std::make_unique<nvo_test::DaemonProcess>(binDir_ + "/bench-reference-server", args);
   reference_->start();
-  const auto line = reference_->waitForLine("port ", 10s);
+  const auto line = reference_->waitForLine("port ", 30s);
   if (!line) {
     throw std::runtime_error("the reference server did not start");
   }

@@ -44,8 +44,9 @@ class BenchDaemons {
   // Resident set size of the running tolmd in KiB (0 when unknown).
   std::size_t tolmdRssKib() const;
 
-  // Starts a reference server (with the PING round trip when `probe`); its port.
-  uint16_t startReference(bool probe);
+  // Starts a reference server (with the PING round trip when `probe`, keeping what it
+  // registered in the file `store` when not empty); its port.
+  uint16_t startReference(bool probe, const std::string& store = {});
   void stopReference();
 
  private:

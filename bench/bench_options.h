@@ -23,7 +23,7 @@ struct BenchOptions {
   std::size_t gonePercent = 10;
   std::size_t fanoutRepetitions = 9;
   // 3 registration
-  std::size_t registrations = 4000;
+  std::size_t registrations = 8000;
   std::size_t registrationClients = 8;
   // 4 scale
   std::size_t scaleRegistrations = 100000;

@@ -106,6 +106,11 @@ std::optional<Clock::time_point> ListenerFarm::waitForNotifies(
   return count == 0 ? Clock::now() : arrivals_[count - 1];
 }
 
+std::vector<Clock::time_point> ListenerFarm::arrivals() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return arrivals_;
+}
+
 void ListenerFarm::serve() {
   std::array<epoll_event, 64> events{};
   while (!stop_) {

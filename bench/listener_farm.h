@@ -52,6 +52,8 @@ class ListenerFarm {
   // count-th, or nothing after `timeout`.
   std::optional<Clock::time_point> waitForNotifies(std::size_t count,
                                                    std::chrono::milliseconds timeout) const;
+  // The arrival times of the NOTIFY packets since the last reset, in order.
+  std::vector<Clock::time_point> arrivals() const;
 
  private:
   struct Listener {

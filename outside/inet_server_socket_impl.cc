@@ -127,7 +127,7 @@ void InetServerSocketImpl::doListen(unsigned short port, int backlog, bool reuse
   fd_.store(fd.release());
 }
 
-Reference<InetSocketImpl> InetServerSocketImpl::accept(int seconds) {
+Reference<InetSocketImpl> InetServerSocketImpl::accept(int seconds, bool waitFirst) {
   const int fd = fd_.load();
   if (fd < 0) {
     vokra::throwSocketException(EBADF, kAcceptWhere, "accept");
@@ -135,19 +135,22 @@ Reference<InetSocketImpl> InetServerSocketImpl::accept(int seconds) {
   const bool unlimited = seconds < 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(unlimited ? 0 : seconds);
   // The listening descriptor is non-blocking: a connection that is already waiting is taken
-  // at once, and the readiness wait is made only when there is none.
-  for (;;) {
-    sockaddr_in peer{};
-    socklen_t peerSize = sizeof peer;
-    DescriptorGuard connection(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize,
-                                         closeOnExec_ ? SOCK_CLOEXEC : 0));
-    if (connection.get() >= 0) {
-      return adopt(connection, peer);
+  // at once, and the readiness wait is made only when there is none (or, with `waitFirst`,
+  // first).
+  for (bool waitNow = waitFirst;; waitNow = false) {
+    if (!waitNow) {
+      sockaddr_in peer{};
+      socklen_t peerSize = sizeof peer;
+      DescriptorGuard connection(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize,
+                                           closeOnExec_ ? SOCK_CLOEXEC : 0));
+      if (connection.get() >= 0) {
+        return adopt(connection, peer);
+      }
+      if (!isTransientAcceptError(errno)) {
+        vokra::throwSocketException(errno, kAcceptWhere, "accept");
+      }
     }
-    if (!isTransientAcceptError(errno)) {
-      vokra::throwSocketException(errno, kAcceptWhere, "accept");
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    if (waitNow || errno == EAGAIN || errno == EWOULDBLOCK) {
       pollfd wait{fd, POLLIN, 0};
       const int timeLeft = unlimited ? -1 : remainingMilliseconds(deadline);
       const int ready = timeLeft == 0 ? 0 : ::poll(&wait, 1, timeLeft);

@@ -46,8 +46,10 @@ class InetServerSocketImpl {
   // "InetServerSocketImpl::accept" and what "poll" or "accept" (EBADF when not listening);
   // callers back off before accepting again. Interrupted waits are retried, and a connection
   // that vanished between the wait and the accept counts as not yet arrived. Never blocks
-  // beyond `seconds`: the listening descriptor is non-blocking.
-  Reference<InetSocketImpl> accept(int seconds);
+  // beyond `seconds`: the listening descriptor is non-blocking. `waitFirst` is for a caller
+  // that has just found nothing waiting (accept(0)): it waits before the first accept
+  // instead of asking again at once.
+  Reference<InetSocketImpl> accept(int seconds, bool waitFirst = false);
 
   // The bound port in network byte order (0 when not listening).
   uint16_t port() const { return port_; }

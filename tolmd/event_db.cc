@@ -409,6 +409,13 @@ bool EventDb::findListener(const teska::QRstring& eventName, uint32_t address, E
   return found;
 }
 
+bool EventDb::mayHaveRegistrations(const teska::QRstring& eventName) const {
+  if (!db_ || !indexTrusted_) {
+    return true;  // the operation that follows reports a closed database
+  }
+  return index_.hasEvent(cText(eventName));
+}
+
 bool EventDb::deleteRec(EventDbRec& rec) {
   if (rec.eventName().empty()) {
     return deleteAll(rec);

@@ -95,6 +95,10 @@ class EventDb {
   // and copies it into `rec`; false (the cursor where it was) when there is none, which the
   // index answers without reading the file.
   bool findListener(const teska::QRstring& eventName, uint32_t address, EventDbRec& rec);
+  // False only when `eventName` certainly has no registration, which the index answers
+  // without touching the file or the cursor (a signal of an event nobody listens to costs no
+  // search); true when it has, or when the index is not trusted.
+  bool mayHaveRegistrations(const teska::QRstring& eventName) const;
   // Deletes the first registration of rec's event with rec's address and port; true when one
   // was deleted. An empty event name means deleteAll(rec).
   bool deleteRec(EventDbRec& rec);

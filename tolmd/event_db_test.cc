@@ -454,5 +454,28 @@ TEST_F(EventDbTest, EveryOperationOnAClosedDatabaseSaysSo) {
   EXPECT_FALSE(db.firstRec(rec));
 }
 
+TEST_F(EventDbTest, MayHaveRegistrationsFollowsEveryChangeAndLeavesTheCursor) {
+  EventDb db(path_);
+  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
+  add(db, "disk.full", "10.0.0.1", 1000);
+  add(db, "disk.full", "10.0.0.2", 2000);
+  add(db, "zzz", "10.0.0.9", 9000);
+  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
+  EXPECT_TRUE(db.mayHaveRegistrations(std::string("zzz\0tail", 8)));
+  EXPECT_FALSE(db.mayHaveRegistrations("disk"));
+  EventDbRec rec;
+  ASSERT_TRUE(db.findFirst("disk.full", rec));
+  EXPECT_FALSE(db.mayHaveRegistrations("cpu.hot"));
+  ASSERT_TRUE(db.findNext(rec, true)) << "the cursor stayed on the run of disk.full";
+  EventDbRec first("disk.full", addressOf("10.0.0.1"), portOf(1000));
+  EventDbRec second("disk.full", addressOf("10.0.0.2"), portOf(2000));
+  ASSERT_TRUE(db.deleteRec(first));
+  EXPECT_TRUE(db.mayHaveRegistrations("disk.full"));
+  ASSERT_TRUE(db.deleteRec(second));
+  EXPECT_FALSE(db.mayHaveRegistrations("disk.full"));
+  db.close();
+  EXPECT_TRUE(db.mayHaveRegistrations("zzz")) << "a closed database leaves the answer to the walk";
+}
+
 }  // namespace
 }  // namespace tolmd

@@ -26,6 +26,8 @@ class ListenerIndex {
   void remove(const std::string& event, uint32_t address, uint16_t port);
   // True when `event` has a registration from `address` (any port).
   bool hasAddress(const std::string& event, uint32_t address) const;
+  // True when `event` has any registration.
+  bool hasEvent(const std::string& event) const { return events_.contains(event); }
   // True when `event` has a registration of exactly (address, port).
   bool has(const std::string& event, uint32_t address, uint16_t port) const;
   // Forgets everything.

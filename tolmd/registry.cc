@@ -19,6 +19,17 @@ namespace {
 constexpr int kStars = 53;
 constexpr unsigned kStopPollMicroseconds = 1000;
 
+void logProbeFailure(const teska::SocketException& e) {
+  daemonLogStars(kLogDebug, kStars);
+  daemonLog(kLogDebug, "* Socket exception caught in Registry::processTrans.");
+  daemonLogSocketFailure(kLogDebug, e);
+  daemonLogStars(kLogDebug, kStars);
+}
+
+void logUnknownProbeFailure() {
+  daemonLog(kLogDebug, "Unknown exception caught in Registry::canConnectToClient.");
+}
+
 }  // namespace
 
 Registry::Registry(EventDb& db) : db_(db) {}
@@ -49,14 +60,24 @@ void Registry::enqueue(std::unique_ptr<RegistryTransaction> transaction) {
   wakeUp_.signal();
 }
 
-std::unique_ptr<RegistryTransaction> Registry::takeFirst() {
+Registry::Batch Registry::takeBatch(std::size_t limit) {
+  Batch batch;
+  batch.reserve(limit);
   teska::MutexLock lock(queueMutex_, true);
-  if (queue_.empty()) {
-    return nullptr;
+  while (!queue_.empty() && batch.size() < limit) {
+    batch.push_back(std::move(queue_.front()));
+    queue_.pop_front();
   }
-  std::unique_ptr<RegistryTransaction> first = std::move(queue_.front());
-  queue_.pop_front();
-  return first;
+  return batch;
+}
+
+void Registry::putBack(Batch& batch, std::size_t from) {
+  teska::MutexLock lock(queueMutex_, true);
+  for (std::size_t i = batch.size(); i > from; --i) {
+    if (batch[i - 1]) {
+      queue_.push_front(std::move(batch[i - 1]));
+    }
+  }
 }
 
 void Registry::run() {
@@ -82,11 +103,23 @@ void Registry::run() {
 void Registry::processTrans() {
   // The queue mutex is taken only inside the database lock, never the other way round.
   teska::MutexLock dbLock(db_.mutex(), true);
-  std::unique_ptr<RegistryTransaction> transaction;
+  Batch batch;
+  std::size_t next = 0;  // the transaction of `batch` in hand
   try {
-    while (!stop_ && (transaction = takeFirst()) != nullptr) {
-      processOne(*transaction);
-      transaction.reset();
+    while (!stop_ && !(batch = takeBatch(kProbesAtOnce)).empty()) {
+      // Every PING of the batch goes out before the first reply is awaited.
+      std::vector<Probe> probes(batch.size());
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!batch[i]->isDeregistration()) {
+          probes[i] = startProbe(*batch[i]);
+        }
+      }
+      for (next = 0; next < batch.size() && !stop_; ++next) {
+        processOne(*batch[next], std::move(probes[next]));
+        batch[next].reset();
+      }
+      // Stopped in the middle: the rest waits in the queue, which shutdown() drops.
+      putBack(batch, next);
     }
   } catch (const EventDbException& e) {
     daemonLogStars(kLogAlert, kStars);
@@ -103,14 +136,19 @@ void Registry::processTrans() {
   } catch (...) {
     daemonLog(kLogAlert, "Registry::processTrans caught unknown exception");
   }
-  transaction.reset();
+  // After a failure the transaction in hand is dropped (its connection closed); those behind
+  // it wait in the queue for the next wake-up, their probes to be made again.
+  if (next < batch.size()) {
+    batch[next].reset();
+    putBack(batch, next + 1);
+  }
   db_.sync();
 }
 
-void Registry::processOne(const RegistryTransaction& transaction) {
+void Registry::processOne(const RegistryTransaction& transaction, Probe probe) {
   const EventDbRec rec(transaction.eventName(), transaction.address(), transaction.port());
   int32_t result = tolm::kRcOk;
-  if (!transaction.isDeregistration() && !canConnectToClient(rec)) {
+  if (!transaction.isDeregistration() && !finishProbe(std::move(probe))) {
     result = tolm::kRcUnreachable;
     daemonLog(kLogAlert, "Client %s is unreachable",
               vokra::inetAddrToString(rec.address(), rec.port()).c_str());
@@ -166,26 +204,37 @@ void Registry::store(const EventDbRec& rec) {
   db_.addRec(added);
 }
 
-bool Registry::canConnectToClient(const EventDbRec& rec) {
+Registry::Probe Registry::startProbe(const RegistryTransaction& transaction) {
   try {
-    vokra::InetSocket socket;
-    socket.setTimeouts(kProbeTimeoutSeconds);
-    socket.connect(rec.address(), hostOrderPort(rec.port()));
-    bool reachable = false;
-    if (writeAll(socket, tolm::buildPing(), kProbeTimeoutSeconds)) {
-      tolm::HeaderBytes reply{};
-      reachable = readExactly(socket, reply, kProbeTimeoutSeconds) &&
-                  tolm::decodeHeader(reply).function == tolm::kAnswerPing;
+    auto socket = std::make_unique<vokra::InetSocket>();
+    socket->setTimeouts(kProbeTimeoutSeconds);
+    socket->connect(transaction.address(), hostOrderPort(transaction.port()));
+    if (writeAll(*socket, tolm::buildPing(), kProbeTimeoutSeconds)) {
+      return socket;
     }
-    socket.disconnect();
+    socket->disconnect();
+  } catch (const teska::SocketException& e) {
+    logProbeFailure(e);
+  } catch (...) {
+    logUnknownProbeFailure();
+  }
+  return nullptr;
+}
+
+bool Registry::finishProbe(Probe probe) {
+  if (!probe) {
+    return false;
+  }
+  try {
+    tolm::HeaderBytes reply{};
+    const bool reachable = readExactly(*probe, reply, kProbeTimeoutSeconds) &&
+                           tolm::decodeHeader(reply).function == tolm::kAnswerPing;
+    probe->disconnect();
     return reachable;
   } catch (const teska::SocketException& e) {
-    daemonLogStars(kLogDebug, kStars);
-    daemonLog(kLogDebug, "* Socket exception caught in Registry::processTrans.");
-    daemonLogSocketFailure(kLogDebug, e);
-    daemonLogStars(kLogDebug, kStars);
+    logProbeFailure(e);
   } catch (...) {
-    daemonLog(kLogDebug, "Unknown exception caught in Registry::canConnectToClient.");
+    logUnknownProbeFailure();
   }
   return false;
 }

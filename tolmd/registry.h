@@ -4,7 +4,11 @@
 // The service thread hands over every well-formed request together with its open client
 // connection. For a registration the Registry first probes the listener with a PING (10-second
 // time-outs); it then answers the client (0, or -12 when the probe failed), closes the
-// connection, and only then changes the database: a registration replaces an earlier one of
+// connection, and only then changes the database. The Registry takes up to kProbesAtOnce
+// queued requests at a time and sends each of their PINGs before it waits for the first
+// reply, so the listeners answer while it works; everything else (awaiting each reply,
+// answering, changing the database) still happens one request after the other, in the
+// order of arrival: a registration replaces an earlier one of
 // the same listener address for the same event (the port may change) or is added; a failed
 // probe stores nothing; a deregistration deletes that listener's registration, or with an
 // empty event name every registration of the listener address. The database lock is held for
@@ -17,9 +21,11 @@
 #define TOLMD_REGISTRY_H_
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "outside/event.h"
 #include "outside/inet_server_socket_impl.h"
@@ -29,10 +35,16 @@
 #include "tolmd/event_db.h"
 #include "tolmd/registry_transaction.h"
 
+namespace vokra {
+class InetSocket;
+}
+
 namespace tolmd {
 
 // Time-outs of the reachability probe.
 inline constexpr int kProbeTimeoutSeconds = 10;
+// The most probes under way at once.
+inline constexpr std::size_t kProbesAtOnce = 8;
 
 class Registry : public teska::Thread {
  public:
@@ -52,15 +64,23 @@ class Registry : public teska::Thread {
   void shutdown();
 
  private:
+  using Batch = std::vector<std::unique_ptr<RegistryTransaction>>;
+  // A probe under way: the connection to the listener, its PING sent; none when that failed.
+  using Probe = std::unique_ptr<vokra::InetSocket>;
+
   void enqueue(std::unique_ptr<RegistryTransaction> transaction);
-  // Takes the first queued transaction, or nothing when the queue is empty.
-  std::unique_ptr<RegistryTransaction> takeFirst();
+  // Takes up to `limit` queued transactions, oldest first; empty when the queue is.
+  Batch takeBatch(std::size_t limit);
+  // Puts the transactions of `batch` from `from` on back at the head of the queue, in order.
+  void putBack(Batch& batch, std::size_t from);
   // Works off the queue under the database lock.
   void processTrans();
-  void processOne(const RegistryTransaction& transaction);
+  void processOne(const RegistryTransaction& transaction, Probe probe);
   void answer(const RegistryTransaction& transaction, int32_t result);
   void store(const EventDbRec& rec);
-  bool canConnectToClient(const EventDbRec& rec);
+  // The reachability probe in two steps: connect and send the PING; then await the reply.
+  Probe startProbe(const RegistryTransaction& transaction);
+  bool finishProbe(Probe probe);
 
   EventDb& db_;
   std::deque<std::unique_ptr<RegistryTransaction>> queue_;

@@ -159,12 +159,23 @@ void Signaler::deliver(const PendingSignal& signal) {
 
 void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
                       int& fail) {
-  // The database lock is released on every way out, the exceptional ones included.
+  // The database lock is released on every way out, the exceptional ones included, and the
+  // registrations removed on the way are flushed before it is.
   teska::MutexLock lock(db_.mutex(), true);
+  struct FlushRemovals {
+    EventDb& db;
+    bool dropped = false;
+    ~FlushRemovals() {
+      if (dropped) {
+        db.sync();
+      }
+    }
+  } removals{db_};
   EventDbRec rec;
-  bool found = db_.findFirst(signal.eventName(), rec);
+  bool found =
+      db_.mayHaveRegistrations(signal.eventName()) && db_.findFirst(signal.eventName(), rec);
   while (found && !stop_) {
-    if (notifyClient(rec, packet, signal.staggerType())) {
+    if (notifyClient(rec, packet, signal.staggerType(), removals.dropped)) {
       ++success;
     } else {
       ++fail;
@@ -176,7 +187,8 @@ void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> pack
   }
 }
 
-bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType) {
+bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType,
+                            bool& dropped) {
   bool connected = false;
   bool delivered = false;
   try {
@@ -210,7 +222,7 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
     if (!connected && listenerUnreachable(e)) {
       daemonLog(kLogAlert, "* Note: Removing client from notify list.");
       db_.deleteCurrent(rec);
-      db_.sync();
+      dropped = true;
     }
     daemonLogStars(kLogAlert, kStars);
   }

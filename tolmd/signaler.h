@@ -10,8 +10,10 @@
 //   other:          neither.
 // A listener that refuses the connection, or cannot be reached in time, loses its registration
 // for that event; one that accepts but fails later keeps it, and so does every listener when
-// this daemon lacks a descriptor for the attempt. A database failure during a fan-out ends that
-// signal's delivery: it is logged and dropped, and the lock released.
+// this daemon lacks a descriptor for the attempt. The registrations a fan-out removed are
+// flushed to the file once, when its walk ends (before the lock is released), not one flush
+// per listener: a hundred gone listeners cost one disk flush, not a hundred. A database failure
+// during a fan-out ends that signal's delivery: it is logged and dropped, and the lock released.
 //
 // Owns its queue of PendingSignal objects. queueSignal() may be called from any thread; the
 // other members belong to the thread that created the object. The destructor stops the thread
@@ -72,7 +74,9 @@ class Signaler : public teska::Thread {
   // Walks the event's registrations and notifies each; counts successes and failures.
   void fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
               int& fail);
-  bool notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType);
+  // Sets `dropped` when the listener lost its registration.
+  bool notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType,
+                    bool& dropped);
   // Sleeps `milliseconds`, or less when shutdown() is called meanwhile.
   void pause(int32_t milliseconds);
 

@@ -114,7 +114,7 @@ void TolmDaemon::serve() {
       connection = listener_->accept(0);
       if (!connection && !stop_) {
         wakeSignaler();
-        connection = listener_->accept(-1);
+        connection = listener_->accept(-1, true);
       }
     } catch (const teska::SocketException& e) {
       // Running out of descriptors (or a similar passing trouble) must neither end the
