@@ -11,17 +11,12 @@
 #include "gateway/plain_document.h"
 #include "gateway/xml_parser.h"
 #include "gateway/xml_reader.h"
+#include "tests/support/repeat_text.h"
 
 namespace nvo::xml {
 namespace {
 
-std::string repeat(const std::string& piece, std::size_t times) {
-  std::string out;
-  for (std::size_t i = 0; i < times; ++i) {
-    out += piece;
-  }
-  return out;
-}
+using nvo_test::repeat;
 
 // Documents good and bad: whatever the DOM reader makes of each, the tree reader must make the
 // same (the same verdict, the same error text, the same elements, attributes and text).

@@ -5,16 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/repeat_text.h"
+
 namespace nvo {
 namespace {
 
-std::string repeat(const std::string& piece, std::size_t times) {
-  std::string out;
-  for (std::size_t i = 0; i < times; ++i) {
-    out += piece;
-  }
-  return out;
-}
+using nvo_test::repeat;
 
 struct RefusedCase {
   const char* name;
