@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include <sys/random.h>
 
@@ -154,7 +156,27 @@ std::string inventoryCommand(const std::optional<std::string>& model,
 
 InventoryResult reportInventory(MUXClient& client, const std::optional<std::string>& model,
                                 const std::vector<Package>& packages) {
-  DOM_Node reply = callOrThrow(client, inventoryCommand(model, packages));
+  // The report is one transaction: when the connection to the directory was lost on the way
+  // (libldap's "Can't contact LDAP server", -1, or a failed connect, -11), nothing of it was
+  // stored, and it is sent again after a short pause, twice at most. Should the answer of a
+  // commit have been what was lost, the next report finds the packages unchanged.
+  const std::string command = inventoryCommand(model, packages);
+  constexpr int kAttempts = 3;
+  DOM_Node reply;
+  for (int attempt = 1;; ++attempt) {
+    reply = client.callGateway(command.data(), static_cast<int>(command.size()));
+    const DOM_Node error = reply == nullptr ? DOM_Node() : X::findFirstChild(reply, "error");
+    const std::string number =
+        error == nullptr ? std::string() : X::getChildStringValue(error, "errorNum");
+    if (attempt == kAttempts || (number != "-1" && number != "-11")) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  std::string message;
+  if (replyError(reply, message)) {
+    throw std::runtime_error(message);
+  }
   return {X::getChildStringValue(reply, "added"), X::getChildStringValue(reply, "removed"),
           X::getChildStringValue(reply, "unchanged")};
 }
