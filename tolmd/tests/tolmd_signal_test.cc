@@ -158,7 +158,7 @@ TEST_F(TolmdSignalTest, OtherStaggerTypesDeliverWithoutPausing) {
 
 TEST_F(TolmdSignalTest, DuplicatesAreAbsorbedWhileTheSignalerIsBusy) {
   nvo_test::TestListener busy({.notify = nvo_test::NotifyMode::kAcknowledge,
-                               .answerDelay = 1500ms,
+                               .answerDelay = 3000ms,  // the four signals come meanwhile
                                .address = "127.0.0.2"});
   nvo_test::TestListener target({.address = "127.0.0.3"});
   EXPECT_EQ(registerListener(busy, "busy"), answer(kAnswerRegister, 0));
@@ -175,6 +175,8 @@ TEST_F(TolmdSignalTest, DuplicatesAreAbsorbedWhileTheSignalerIsBusy) {
 
   ASSERT_TRUE(waitForDeliveries(3));
   EXPECT_EQ(daemon().countLines("Signaler::doSignal done"), 3u);
+  // The daemon has written both; the listener reads them in its own time.
+  EXPECT_TRUE(target.waitForNotifications(2, 10s));
   std::vector<nvo_test::Arrival> arrivals = target.arrivals();
   ASSERT_EQ(arrivals.size(), 2u);
   std::vector<std::vector<uint8_t>> payloads;
