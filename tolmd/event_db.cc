@@ -185,8 +185,16 @@ void EventDb::distrustIndex() {
   indexTrusted_ = false;
 }
 
-void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data) {
-  cursor_ = listenerOf(key, data);
+void EventDb::noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data, Move move) {
+  StoredListener now = listenerOf(key, data);
+  if (move == Move::kNext) {
+    if (!cursor_ || cursor_->position == kUnknownPosition) {
+      now.position = kUnknownPosition;
+    } else if (cursor_->event == now.event) {
+      now.position = cursor_->position + (cursor_->deleted ? 0 : 1);
+    }
+  }
+  cursor_ = std::move(now);
 }
 
 void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data) {
@@ -201,10 +209,32 @@ void EventDb::indexStored(std::span<const uint8_t> key, std::span<const uint8_t>
   }
 }
 
+void EventDb::indexReplaced(std::span<const uint8_t> key, std::span<const uint8_t> data) {
+  StoredListener now = listenerOf(key, data);
+  if (!cursor_ || cursor_->deleted || cursor_->event != now.event) {
+    // Not a record of the run the cursor knows: forgotten there, added at the run's end.
+    forgetCursorRecord();
+    indexStored(key, data);
+    now.position = kUnknownPosition;
+    cursor_ = std::move(now);
+    return;
+  }
+  if (indexTrusted_) {
+    try {
+      index_.replace(now.event, cursor_->position, cursor_->address, cursor_->port, now.address,
+                     now.port);
+    } catch (const std::bad_alloc&) {
+      distrustIndex();
+    }
+  }
+  now.position = cursor_->position;
+  cursor_ = std::move(now);
+}
+
 void EventDb::forgetCursorRecord() {
-  if (cursor_) {
-    index_.remove(cursor_->event, cursor_->address, cursor_->port);
-    cursor_.reset();
+  if (cursor_ && !cursor_->deleted) {
+    index_.remove(cursor_->event, cursor_->address, cursor_->port, cursor_->position);
+    cursor_->deleted = true;
   }
 }
 
@@ -303,7 +333,7 @@ bool EventDb::firstRec(EventDbRec& rec) {
   if (result != 0) {
     return false;
   }
-  noteCursor(bytesOf(key), bytesOf(data));
+  noteCursor(bytesOf(key), bytesOf(data), Move::kFirstOfRun);
   rec.assignFromStored(bytesOf(key), bytesOf(data));
   return true;
 }
@@ -319,9 +349,10 @@ bool EventDb::findFirst(const teska::QRstring& eventName, EventDbRec& rec) {
     throw EventDbException("EventDb::findFirst - failed");
   }
   if (result != 0) {
+    cursor_.reset();
     return false;
   }
-  noteCursor(bytesOf(key), bytesOf(data));
+  noteCursor(bytesOf(key), bytesOf(data), Move::kFirstOfRun);
   if (cursor_->event != cText(eventName)) {
     return false;
   }
@@ -339,7 +370,7 @@ bool EventDb::findNext(EventDbRec& rec, bool sameKey) {
   if (result != 0) {
     return false;
   }
-  noteCursor(bytesOf(key), bytesOf(data));
+  noteCursor(bytesOf(key), bytesOf(data), Move::kNext);
   if (sameKey && cursor_->event != cText(rec.eventName())) {
     return false;
   }
@@ -374,9 +405,7 @@ int EventDb::replaceCurrent(EventDbRec& rec) {
     throw EventDbException("EventDb::replaceCurrent - failed");
   }
   if (result == 0) {
-    forgetCursorRecord();
-    indexStored(bytesOf(key), bytesOf(data));
-    noteCursor(bytesOf(key), bytesOf(data));
+    indexReplaced(bytesOf(key), bytesOf(data));
   }
   return result;
 }
@@ -414,6 +443,31 @@ bool EventDb::mayHaveRegistrations(const teska::QRstring& eventName) const {
     return true;  // the operation that follows reports a closed database
   }
   return index_.hasEvent(cText(eventName));
+}
+
+bool EventDb::listenersInOrder(const teska::QRstring& eventName,
+                               std::vector<ListenerIndex::Entry>& listeners) const {
+  if (!db_ || !indexTrusted_) {
+    return false;
+  }
+  listeners = index_.inFileOrder(cText(eventName));
+  return true;
+}
+
+std::size_t EventDb::deleteAtPositions(const teska::QRstring& eventName,
+                                       std::span<const std::size_t> positions) {
+  std::size_t deleted = 0;
+  auto next = positions.begin();
+  EventDbRec rec;
+  std::size_t position = 0;
+  for (bool found = next != positions.end() && findFirst(eventName, rec);
+       found && next != positions.end(); found = findNext(rec, true), ++position) {
+    if (position == *next) {
+      deleted += deleteCurrent(rec) == 0 ? 1 : 0;
+      ++next;
+    }
+  }
+  return deleted;
 }
 
 bool EventDb::deleteRec(EventDbRec& rec) {
@@ -455,8 +509,8 @@ bool EventDb::deleteAll(EventDbRec& rec) {
   }
   bool deleted = false;
   // An error while walking (-1) ends the walk like its end (1) does.
-  while (result == 0) {
-    noteCursor(bytesOf(key), bytesOf(data));
+  for (Move move = Move::kFirstOfRun; result == 0; move = Move::kNext) {
+    noteCursor(bytesOf(key), bytesOf(data), move);
     rec.assignFromStored(bytesOf(key), bytesOf(data));
     if (rec.address() == address) {
       std::vector<char> keyBuffer = keyBufferFor(rec.eventName(), "EventDb::deleteAll - failed");

@@ -2,17 +2,20 @@
 // interface, B-tree, duplicate keys) so that they survive restarts.
 //
 // Each registration is stored under its event name (key compared as a NUL-terminated string),
-// so all registrations of one event form one run in key order; the order inside a run carries
-// no meaning. The stored forms are described in event_db_rec.h.
+// so all registrations of one event form one run in key order; a new registration goes to the
+// end of its event's run, and a fan-out notifies in run order. The stored forms are described
+// in event_db_rec.h.
 //
 // Owns the database handle (closed by close() and the destructor). The handle has one cursor,
 // shared by every user: the database library is not thread aware, so a caller holds mutex()
 // (lock()/unlock()) across any sequence of operations that positions and then uses the cursor.
 // Every operation except open() and close() throws EventDbException when the database is not
 // open. The handle stays open after every failure. Beside the file, an index in memory
-// (ListenerIndex) holds every registration's event, address and port, so that looking up one
-// listener of an event with thousands of them needs no walk; every change goes through this
-// class, which keeps the two in step. Operations do not yield: threads are
+// (ListenerIndex) holds every registration's event, address and port, in the order of the
+// event's records, so that looking up one listener of an event with thousands of them needs no
+// walk and a fan-out needs no read of the file; every change goes through this class, which
+// keeps the two in step (it follows the cursor's position in its event's run of records for
+// that). Operations do not yield: threads are
 // preemptive, and a yield per record made long walks (a registration looks through every
 // listener of its event) spend most of their time in the scheduler.
 //
@@ -30,6 +33,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "outside/mutex.h"
 #include "outside/qrstring.h"
@@ -99,6 +103,16 @@ class EventDb {
   // without touching the file or the cursor (a signal of an event nobody listens to costs no
   // search); true when it has, or when the index is not trusted.
   bool mayHaveRegistrations(const teska::QRstring& eventName) const;
+  // Fills `listeners` with the registrations of `eventName` in the order of its records, from
+  // the index, without touching the file or the cursor; false (and `listeners` untouched) when
+  // the index is not trusted or the database is closed, and the records must be walked.
+  bool listenersInOrder(const teska::QRstring& eventName,
+                        std::vector<ListenerIndex::Entry>& listeners) const;
+  // Deletes the registrations of `eventName` at `positions` (ascending, counted from 0 in the
+  // order listenersInOrder() gave before this call) in one walk of its records; returns how
+  // many were deleted. Leaves the cursor in the event's run.
+  std::size_t deleteAtPositions(const teska::QRstring& eventName,
+                                std::span<const std::size_t> positions);
   // Deletes the first registration of rec's event with rec's address and port; true when one
   // was deleted. An empty event name means deleteAll(rec).
   bool deleteRec(EventDbRec& rec);
@@ -111,10 +125,16 @@ class EventDb {
 
  private:
   // A registration as the index holds it: the key's text, address and port (network order).
+  // For the record under the cursor also its position in its event's run (kUnknownPosition
+  // when the cursor came there in a way that does not tell), and whether it was deleted (the
+  // cursor then stands where it was; the next record takes its position).
+  static constexpr std::size_t kUnknownPosition = static_cast<std::size_t>(-1);
   struct StoredListener {
     std::string event;
     uint32_t address = 0;
     uint16_t port = 0;
+    std::size_t position = 0;
+    bool deleted = false;
   };
   static StoredListener listenerOf(std::span<const uint8_t> key, std::span<const uint8_t> data);
 
@@ -137,11 +157,18 @@ class EventDb {
   // Gives the index up until the next open() when it cannot hold every record (a record the
   // file could not hand over, no memory): lookups then walk the event's records.
   void distrustIndex();
-  // Remembers the registration the cursor now stands on, for the index to forget it when it
-  // is replaced or deleted.
-  void noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data);
+  // How the cursor came to a record: to the first of its event's run (a search, the first
+  // record) or one record on.
+  enum class Move { kFirstOfRun, kNext };
+  // Remembers the registration the cursor now stands on, and its position, for the index to
+  // forget or replace it when it is deleted or replaced.
+  void noteCursor(std::span<const uint8_t> key, std::span<const uint8_t> data, Move move);
   // Adds a registration just stored (its key and data form) to the index.
   void indexStored(std::span<const uint8_t> key, std::span<const uint8_t> data);
+  // Puts a registration that replaced the one under the cursor (its key and data form) into
+  // the index, in the replaced one's position.
+  void indexReplaced(std::span<const uint8_t> key, std::span<const uint8_t> data);
+  // Forgets the registration under the cursor in the index, once it was deleted from the file.
   void forgetCursorRecord();
 
   bool defaultLocation_;
@@ -150,7 +177,7 @@ class EventDb {
   ListenerIndex index_;
   bool indexTrusted_ = false;  // the index holds every record of the file
   // The registration under the cursor, as the index holds it; set by a cursor move that found
-  // a record, cleared when that record is deleted.
+  // a record, marked when that record is deleted, cleared when a search found nothing.
   std::optional<StoredListener> cursor_;
   teska::Mutex mutex_{false};
 };

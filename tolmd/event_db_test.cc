@@ -223,7 +223,9 @@ TEST_F(EventDbTest, FindListenerKnowsTheRecordsOfAReopenedFile) {
 
 // Random changes through every path that alters the file; after each, the lookups (which the
 // index answers) must agree with a walk through the file itself.
-TEST_F(EventDbTest, FindListenerAgreesWithTheFileAfterRandomChanges) {
+// The index answers lookups and hands the fan-out each event's listeners in the order of its
+// records; after every change of every kind both must agree with a walk through the file.
+TEST_F(EventDbTest, IndexAgreesWithTheFileAfterRandomChanges) {
   EventDb db(path_);
   std::mt19937 random(20261207);
   const std::vector<std::string> events = {"a", "b", "c"};
@@ -236,6 +238,11 @@ TEST_F(EventDbTest, FindListenerAgreesWithTheFileAfterRandomChanges) {
     EventDbRec found;
     switch (pick(5)) {
       case 0:
+        if (pick(2) == 0) {
+          db.addRec(rec);  // a duplicate at times, as a file written elsewhere may hold
+          break;
+        }
+        [[fallthrough]];
       case 1:
         if (db.findListener(event, rec.address(), found)) {
           db.replaceCurrent(rec);
@@ -250,6 +257,16 @@ TEST_F(EventDbTest, FindListenerAgreesWithTheFileAfterRandomChanges) {
         if (pick(8) == 0) {
           EventDbRec all("", rec.address(), 0);
           db.deleteAll(all);
+        } else {
+          std::vector<ListenerIndex::Entry> listeners;
+          ASSERT_TRUE(db.listenersInOrder(event, listeners));
+          std::vector<std::size_t> positions;
+          for (std::size_t i = 0; i < listeners.size(); ++i) {
+            if (pick(3) == 0) {
+              positions.push_back(i);
+            }
+          }
+          EXPECT_EQ(db.deleteAtPositions(event, positions), positions.size());
         }
         break;
       default:
@@ -272,6 +289,13 @@ TEST_F(EventDbTest, FindListenerAgreesWithTheFileAfterRandomChanges) {
         ASSERT_EQ(db.findListener(name, probe, found), inFile)
             << "step " << step << " event " << name << " host " << host;
       }
+      std::vector<ListenerIndex::Entry> inOrder;
+      for (bool more = db.findFirst(name, found); more; more = db.findNext(found, true)) {
+        inOrder.push_back({found.address(), found.port()});
+      }
+      std::vector<ListenerIndex::Entry> fromIndex;
+      ASSERT_TRUE(db.listenersInOrder(name, fromIndex));
+      ASSERT_EQ(fromIndex, inOrder) << "step " << step << " event " << name;
     }
   }
 }

@@ -159,9 +159,48 @@ void Signaler::deliver(const PendingSignal& signal) {
 
 void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
                       int& fail) {
-  // The database lock is released on every way out, the exceptional ones included, and the
-  // registrations removed on the way are flushed before it is.
-  teska::MutexLock lock(db_.mutex(), true);
+  teska::MutexLock lock(db_.mutex(), true);  // released on every way out
+  if (!db_.mayHaveRegistrations(signal.eventName())) {
+    return;
+  }
+  std::vector<ListenerIndex::Entry> listeners;
+  if (!db_.listenersInOrder(signal.eventName(), listeners)) {
+    walkRecords(signal, packet, success, fail);
+    return;
+  }
+  // The listeners come from the index, in the order of the event's records; the ones that are
+  // gone lose their registrations in one walk at the end, flushed once.
+  std::vector<std::size_t> gone;
+  for (std::size_t position = 0; position < listeners.size() && !stop_; ++position) {
+    bool unreachable = false;
+    if (notifyClient(listeners[position].address, listeners[position].port, packet,
+                     signal.staggerType(), unreachable)) {
+      ++success;
+    } else {
+      ++fail;
+    }
+    if (unreachable) {
+      gone.push_back(position);
+    }
+    if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
+      pause(signal.staggerParam());
+    }
+  }
+  if (!gone.empty()) {
+    try {
+      db_.deleteAtPositions(signal.eventName(), gone);
+    } catch (...) {
+      db_.sync();  // what was deleted before the failure
+      throw;
+    }
+    db_.sync();
+  }
+}
+
+void Signaler::walkRecords(const PendingSignal& signal, std::span<const uint8_t> packet,
+                           int& success, int& fail) {
+  // The registrations removed on the way are flushed before the lock is released, the
+  // exceptional ways out included.
   struct FlushRemovals {
     EventDb& db;
     bool dropped = false;
@@ -172,13 +211,17 @@ void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> pack
     }
   } removals{db_};
   EventDbRec rec;
-  bool found =
-      db_.mayHaveRegistrations(signal.eventName()) && db_.findFirst(signal.eventName(), rec);
+  bool found = db_.findFirst(signal.eventName(), rec);
   while (found && !stop_) {
-    if (notifyClient(rec, packet, signal.staggerType(), removals.dropped)) {
+    bool unreachable = false;
+    if (notifyClient(rec.address(), rec.port(), packet, signal.staggerType(), unreachable)) {
       ++success;
     } else {
       ++fail;
+    }
+    if (unreachable) {
+      db_.deleteCurrent(rec);
+      removals.dropped = true;
     }
     if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
       pause(signal.staggerParam());
@@ -187,14 +230,14 @@ void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> pack
   }
 }
 
-bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType,
-                            bool& dropped) {
+bool Signaler::notifyClient(uint32_t address, uint16_t port, std::span<const uint8_t> packet,
+                            int32_t staggerType, bool& unreachable) {
   bool connected = false;
   bool delivered = false;
   try {
     vokra::InetSocket socket;
     socket.setTimeouts(timeoutSeconds_);
-    socket.connect(rec.address(), hostOrderPort(rec.port()));
+    socket.connect(address, hostOrderPort(port));
     connected = true;
     if (!writeAll(socket, packet, timeoutSeconds_)) {
       daemonLog(kLogAlert, "Signaler::notifyClient - failed to write notification to %s",
@@ -216,13 +259,11 @@ bool Signaler::notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, in
   } catch (const teska::SocketException& e) {
     daemonLogStars(kLogAlert, kStars);
     daemonLog(kLogAlert, "* Socket exception caught in Signaler::notifyClient.");
-    daemonLog(kLogAlert, "* Client: %s",
-              vokra::inetAddrToString(rec.address(), rec.port()).c_str());
+    daemonLog(kLogAlert, "* Client: %s", vokra::inetAddrToString(address, port).c_str());
     daemonLogSocketFailure(kLogAlert, e);
     if (!connected && listenerUnreachable(e)) {
       daemonLog(kLogAlert, "* Note: Removing client from notify list.");
-      db_.deleteCurrent(rec);
-      dropped = true;
+      unreachable = true;
     }
     daemonLogStars(kLogAlert, kStars);
   }

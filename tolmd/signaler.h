@@ -10,10 +10,12 @@
 //   other:          neither.
 // A listener that refuses the connection, or cannot be reached in time, loses its registration
 // for that event; one that accepts but fails later keeps it, and so does every listener when
-// this daemon lacks a descriptor for the attempt. The registrations a fan-out removed are
-// flushed to the file once, when its walk ends (before the lock is released), not one flush
-// per listener: a hundred gone listeners cost one disk flush, not a hundred. A database failure
-// during a fan-out ends that signal's delivery: it is logged and dropped, and the lock released.
+// this daemon lacks a descriptor for the attempt. The listeners come, in the order of the
+// event's records, from the database's index in memory (the file is walked only when the index
+// cannot say); the registrations of the gone ones are deleted in one walk when the fan-out ends
+// and flushed to the file once (before the lock is released), not one flush per listener: a
+// hundred gone listeners cost one disk flush, not a hundred. A database failure during a
+// fan-out ends that signal's delivery: it is logged and dropped, and the lock released.
 //
 // Owns its queue of PendingSignal objects. queueSignal() may be called from any thread; the
 // other members belong to the thread that created the object. The destructor stops the thread
@@ -71,12 +73,17 @@ class Signaler : public teska::Thread {
   void doSignal();
   // Builds the signal's NOTIFY packet and sends it to every listener of its event.
   void deliver(const PendingSignal& signal);
-  // Walks the event's registrations and notifies each; counts successes and failures.
+  // Notifies each registration of the event, holding the database lock; counts successes and
+  // failures.
   void fanOut(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
               int& fail);
-  // Sets `dropped` when the listener lost its registration.
-  bool notifyClient(EventDbRec& rec, std::span<const uint8_t> packet, int32_t staggerType,
-                    bool& dropped);
+  // The same, walking the event's records in the file: when the index cannot say.
+  void walkRecords(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
+                   int& fail);
+  // Sends the packet to one listener (address and port in network order); true when delivered.
+  // Sets `unreachable` when the listener could not be connected to and loses its registration.
+  bool notifyClient(uint32_t address, uint16_t port, std::span<const uint8_t> packet,
+                    int32_t staggerType, bool& unreachable);
   // Sleeps `milliseconds`, or less when shutdown() is called meanwhile.
   void pause(int32_t milliseconds);
 

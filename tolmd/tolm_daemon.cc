@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <exception>
 
 #include <arpa/inet.h>
@@ -110,7 +111,7 @@ void TolmDaemon::serve() {
     teska::Reference<teska::InetSocketImpl> connection;
     try {
       // Signals answered meanwhile reach the Signaler with one wake-up: when no connection is
-      // waiting, or after every kSignalWakeBatch of them under steady load.
+      // waiting, or under steady load as wakeDue() says.
       connection = listener_->accept(0);
       if (!connection && !stop_) {
         wakeSignaler();
@@ -140,11 +141,17 @@ void TolmDaemon::serve() {
                 connection->peerAddrString().c_str());
     }
     processConnection(connection);
-    if (signalsSinceWake_ >= kSignalWakeBatch) {
+    if (wakeDue()) {
       wakeSignaler();
     }
   }
   wakeSignaler();
+}
+
+bool TolmDaemon::wakeDue() const {
+  return signalsSinceWake_ >= kSignalWakeBatch ||
+         (signalsSinceWake_ > 0 &&
+          std::chrono::steady_clock::now() - firstSignalSinceWake_ >= kSignalWakeDelay);
 }
 
 void TolmDaemon::wakeSignaler() {

@@ -19,6 +19,7 @@
 #define TOLMD_TOLM_DAEMON_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,9 +40,12 @@ namespace tolmd {
 
 // Pause after a failed accept before the next one.
 inline constexpr unsigned kAcceptBackoffMicroseconds = 100000;
-// Under steady load the Signaler is woken once per this many answered signals (and whenever
-// no connection is waiting), not once per signal: each wake-up is a thread switch.
-inline constexpr unsigned kSignalWakeBatch = 8;
+// The Signaler is woken whenever no connection is waiting; under steady load once per this many
+// answered signals, or once the first of them has waited kSignalWakeDelay, whichever comes
+// first, not once per signal: each wake-up costs two thread switches (and on a virtual machine
+// an interrupt between processors), as much as serving a request or two.
+inline constexpr unsigned kSignalWakeBatch = 64;
+inline constexpr std::chrono::microseconds kSignalWakeDelay{1000};
 
 class TolmDaemon : public teska::Thread {
  public:
@@ -67,6 +71,9 @@ class TolmDaemon : public teska::Thread {
   void serve();
   // Wakes the Signaler when signals were queued since its last wake-up.
   void wakeSignaler();
+  // Whether the signals queued since the last wake-up are due for one although connections
+  // are still waiting (kSignalWakeBatch, kSignalWakeDelay).
+  bool wakeDue() const;
   void listRecords();
   // Withdraws this run's SLP URLs, stops the threads and tells the frame; the error path.
   void endOnError();
@@ -114,8 +121,10 @@ class TolmDaemon : public teska::Thread {
   std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   std::unique_ptr<Signaler> signaler_;
-  // Signals queued without waking the Signaler yet (service thread only).
+  // Signals queued without waking the Signaler yet, and when the first of them was (service
+  // thread only).
   unsigned signalsSinceWake_ = 0;
+  std::chrono::steady_clock::time_point firstSignalSinceWake_;
   std::unique_ptr<Registry> registry_;
   bool advertised_ = false;  // service thread only
 };

@@ -1,4 +1,5 @@
 // TolmDaemon: reading, checking and dispatching one request per connection.
+#include <chrono>
 #include <new>
 #include <vector>
 
@@ -33,8 +34,9 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
       connection->disconnect();
       return;
     }
-    if (header.function == tolm::kFuncSignal) {
-      ++signalsSinceWake_;  // serve() wakes the Signaler for it, after the answer
+    if (header.function == tolm::kFuncSignal && signalsSinceWake_++ == 0) {
+      // serve() wakes the Signaler for it, after the answer
+      firstSignalSinceWake_ = std::chrono::steady_clock::now();
     }
     tolm::HeaderBytes answer{};
     const int handled = dispatch(connection, header, body, answer);
