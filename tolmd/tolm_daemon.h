@@ -18,6 +18,7 @@
 #ifndef TOLMD_TOLM_DAEMON_H_
 #define TOLMD_TOLM_DAEMON_H_
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -85,9 +86,16 @@ class TolmDaemon : public teska::Thread {
   void processConnection(const teska::Reference<teska::InetSocketImpl>& connection);
   // Reading and checking, in the protocol's order; false when the conversation is over (an
   // error answer, if any, has been sent). `label` names the function for the log.
-  bool readHeader(teska::InetSocketImpl& connection, tolm::Header& header, const char*& label);
-  bool readBody(teska::InetSocketImpl& connection, const tolm::Header& header, const char* label,
-                std::vector<uint8_t>& body);
+  // One request's bytes as far as they have been read (`have`); room for the largest.
+  struct RequestBuffer {
+    std::array<uint8_t, tolm::kHeaderSize + tolm::kMaxBodyLength> bytes;
+    std::size_t have = 0;
+  };
+  bool readHeader(teska::InetSocketImpl& connection, RequestBuffer& request, tolm::Header& header,
+                  const char*& label);
+  // `body` ends up viewing the request's body inside `request`.
+  bool readBody(teska::InetSocketImpl& connection, RequestBuffer& request,
+                const tolm::Header& header, const char* label, std::span<const uint8_t>& body);
   // Hands the request to its handler; the handler's result (see below).
   int dispatch(const teska::Reference<teska::InetSocketImpl>& connection,
                const tolm::Header& header, std::span<const uint8_t> body,

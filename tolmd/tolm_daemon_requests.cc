@@ -1,7 +1,7 @@
 // TolmDaemon: reading, checking and dispatching one request per connection.
+#include <algorithm>
 #include <chrono>
-#include <new>
-#include <vector>
+#include <span>
 
 #include "protocol/tolm_wire.h"
 #include "tolmd/daemon_log.h"
@@ -10,8 +10,6 @@
 
 namespace tolmd {
 namespace {
-
-constexpr int kAllocationStars = 49;
 
 const char* staggerLabel(uint32_t staggerType) {
   if ((staggerType & 2) != 0) {
@@ -28,9 +26,11 @@ const char* staggerLabel(uint32_t staggerType) {
 void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>& connection) {
   const char* label = "Unknown";
   try {
+    RequestBuffer request;
     tolm::Header header;
-    std::vector<uint8_t> body;
-    if (!readHeader(*connection, header, label) || !readBody(*connection, header, label, body)) {
+    std::span<const uint8_t> body;
+    if (!readHeader(*connection, request, header, label) ||
+        !readBody(*connection, request, header, label, body)) {
       connection->disconnect();
       return;
     }
@@ -40,7 +40,6 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
     }
     tolm::HeaderBytes answer{};
     const int handled = dispatch(connection, header, body, answer);
-    body.clear();
     if (handled > 0) {
       return;  // the Registry answers and closes
     }
@@ -61,15 +60,31 @@ void TolmDaemon::processConnection(const teska::Reference<teska::InetSocketImpl>
   }
 }
 
-bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, tolm::Header& header,
-                            const char*& label) {
-  tolm::HeaderBytes headerBytes{};
-  if (!readExactly(connection, headerBytes, kConnectionTimeoutSeconds)) {
+bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, RequestBuffer& request,
+                            tolm::Header& header, const char*& label) {
+  // One read takes whatever the client has sent so far, up to a whole request: header and
+  // body nearly always arrive together. The header must be complete within the time-out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kConnectionTimeoutSeconds);
+  const int got =
+      connection.read(request.bytes.data(), static_cast<int>(request.bytes.size()), false);
+  request.have = got > 0 ? static_cast<std::size_t>(got) : 0;
+  bool complete = request.have >= tolm::kHeaderSize;
+  if (got > 0 && !complete) {
+    complete = vokra::readExactlyBy(
+        connection,
+        std::span<uint8_t>(request.bytes.data() + request.have, tolm::kHeaderSize - request.have),
+        deadline);
+    request.have = complete ? tolm::kHeaderSize : request.have;
+  }
+  connection.setReadTimeout(kConnectionTimeoutSeconds);
+  if (!complete) {
     daemonLog(kLogAlert, "TolmDaemon::processConnection failed to read request from %s",
               connection.peerAddrString().c_str());
     return false;
   }
-  header = tolm::decodeHeader(headerBytes);
+  header = tolm::decodeHeader(
+      std::span<const uint8_t, tolm::kHeaderSize>(request.bytes.data(), tolm::kHeaderSize));
   label = tolm::functionLabel(header.function);
   if (!tolm::bodyLengthAcceptable(header.function, header.length)) {
     daemonLog(kLogAlert,
@@ -79,19 +94,18 @@ bool TolmDaemon::readHeader(teska::InetSocketImpl& connection, tolm::Header& hea
   return true;
 }
 
-bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const tolm::Header& header,
-                          const char* label, std::vector<uint8_t>& body) {
-  try {
-    body.resize(static_cast<std::size_t>(header.length));
-  } catch (const std::bad_alloc&) {
-    daemonLogStars(kLogAlert, kAllocationStars);
-    daemonLog(kLogAlert, "* MEMORY ALLOCATION ERROR IN TolmDaemon::processConnection");
-    daemonLog(kLogAlert, "* Tried to allocate %d bytes", header.length);
-    daemonLogStars(kLogAlert, kAllocationStars);
-    return false;
+bool TolmDaemon::readBody(teska::InetSocketImpl& connection, RequestBuffer& request,
+                          const tolm::Header& header, const char* label,
+                          std::span<const uint8_t>& body) {
+  if (header.length < 0 || header.length > tolm::kMaxBodyLength) {
+    return false;  // the size check let it through: cannot happen, and must not overrun
   }
+  const auto length = static_cast<std::size_t>(header.length);
   const uint32_t answerCode = tolm::answerCodeFor(header.function);
-  if (!readExactly(connection, body, kConnectionTimeoutSeconds)) {
+  // Bytes beyond the request that came with it are left unused: a connection carries one.
+  const std::size_t have = std::min(request.have - tolm::kHeaderSize, length);
+  std::span<uint8_t> missing(request.bytes.data() + tolm::kHeaderSize + have, length - have);
+  if (!missing.empty() && !readExactly(connection, missing, kConnectionTimeoutSeconds)) {
     daemonLog(kLogAlert,
               "TolmDaemon::processConnection - bad packet received from %s (couldn't read all "
               "data) func = %s",
@@ -99,6 +113,7 @@ bool TolmDaemon::readBody(teska::InetSocketImpl& connection, const tolm::Header&
     sendAnswer(connection, answerCode, tolm::kRcBadPacket, label);
     return false;
   }
+  body = std::span<const uint8_t>(request.bytes.data() + tolm::kHeaderSize, length);
   // The version is checked only now, after the whole body: the answer must not leave unread
   // request bytes behind.
   if (header.version != tolm::kProtocolVersion) {
