@@ -172,18 +172,9 @@ void Signaler::fanOut(const PendingSignal& signal, std::span<const uint8_t> pack
   // gone lose their registrations in one walk at the end, flushed once.
   std::vector<std::size_t> gone;
   for (std::size_t position = 0; position < listeners.size() && !stop_; ++position) {
-    bool unreachable = false;
-    if (notifyClient(listeners[position].address, listeners[position].port, packet,
-                     signal.staggerType(), unreachable)) {
-      ++success;
-    } else {
-      ++fail;
-    }
-    if (unreachable) {
+    const ListenerIndex::Entry& listener = listeners[position];
+    if (visit(listener.address, listener.port, signal, packet, success, fail)) {
       gone.push_back(position);
-    }
-    if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
-      pause(signal.staggerParam());
     }
   }
   if (!gone.empty()) {
@@ -213,21 +204,26 @@ void Signaler::walkRecords(const PendingSignal& signal, std::span<const uint8_t>
   EventDbRec rec;
   bool found = db_.findFirst(signal.eventName(), rec);
   while (found && !stop_) {
-    bool unreachable = false;
-    if (notifyClient(rec.address(), rec.port(), packet, signal.staggerType(), unreachable)) {
-      ++success;
-    } else {
-      ++fail;
-    }
-    if (unreachable) {
+    if (visit(rec.address(), rec.port(), signal, packet, success, fail)) {
       db_.deleteCurrent(rec);
       removals.dropped = true;
     }
-    if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
-      pause(signal.staggerParam());
-    }
     found = db_.findNext(rec, true);
   }
+}
+
+bool Signaler::visit(uint32_t address, uint16_t port, const PendingSignal& signal,
+                     std::span<const uint8_t> packet, int& success, int& fail) {
+  bool unreachable = false;
+  if (notifyClient(address, port, packet, signal.staggerType(), unreachable)) {
+    ++success;
+  } else {
+    ++fail;
+  }
+  if (signal.staggerType() == tolm::kStaggerTimed && signal.staggerParam() > 0) {
+    pause(signal.staggerParam());
+  }
+  return unreachable;
 }
 
 bool Signaler::notifyClient(uint32_t address, uint16_t port, std::span<const uint8_t> packet,

@@ -80,6 +80,10 @@ class Signaler : public teska::Thread {
   // The same, walking the event's records in the file: when the index cannot say.
   void walkRecords(const PendingSignal& signal, std::span<const uint8_t> packet, int& success,
                    int& fail);
+  // One listener's turn in a fan-out: notifies it, counts the outcome and pauses as the stagger
+  // type says. True when the listener is unreachable and loses its registration.
+  bool visit(uint32_t address, uint16_t port, const PendingSignal& signal,
+             std::span<const uint8_t> packet, int& success, int& fail);
   // Sends the packet to one listener (address and port in network order); true when delivered.
   // Sets `unreachable` when the listener could not be connected to and loses its registration.
   bool notifyClient(uint32_t address, uint16_t port, std::span<const uint8_t> packet,
