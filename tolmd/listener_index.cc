@@ -12,6 +12,17 @@ void eraseOneSorted(std::vector<ListenerIndex::Entry>& sorted, const ListenerInd
   }
 }
 
+// The stored entry `entry` at `position` when it is there (the position the database's cursor
+// knows), else its first occurrence; end() when there is none.
+std::vector<ListenerIndex::Entry>::iterator findStored(std::vector<ListenerIndex::Entry>& stored,
+                                                       std::size_t position,
+                                                       const ListenerIndex::Entry& entry) {
+  if (position < stored.size() && stored[position] == entry) {
+    return stored.begin() + static_cast<std::ptrdiff_t>(position);
+  }
+  return std::find(stored.begin(), stored.end(), entry);
+}
+
 }  // namespace
 
 void ListenerIndex::add(const std::string& event, uint32_t address, uint16_t port) {
@@ -33,9 +44,7 @@ void ListenerIndex::remove(const std::string& event, uint32_t address, uint16_t 
   }
   Listeners& listeners = found->second;
   const Entry entry{address, port};
-  auto at = position < listeners.stored.size() && listeners.stored[position] == entry
-                ? listeners.stored.begin() + static_cast<std::ptrdiff_t>(position)
-                : std::find(listeners.stored.begin(), listeners.stored.end(), entry);
+  auto at = findStored(listeners.stored, position, entry);
   if (at == listeners.stored.end()) {
     return;
   }
@@ -57,9 +66,7 @@ void ListenerIndex::replace(const std::string& event, std::size_t position, uint
   Listeners& listeners = found->second;
   const Entry old{address, port};
   const Entry entry{newAddress, newPort};
-  auto at = position < listeners.stored.size() && listeners.stored[position] == old
-                ? listeners.stored.begin() + static_cast<std::ptrdiff_t>(position)
-                : std::find(listeners.stored.begin(), listeners.stored.end(), old);
+  auto at = findStored(listeners.stored, position, old);
   if (at == listeners.stored.end()) {
     add(event, newAddress, newPort);
     return;
